@@ -1,0 +1,104 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+namespace vyra_test {
+
+TempDevice::TempDevice() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/vyra-dev-XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  char* made = mkdtemp(buf.data());
+  root_ = made ? made : "";
+  plat::set_device_root(root_);
+  setenv("VYRA_DEVICE", root_.c_str(), 1);
+}
+
+TempDevice::~TempDevice() {
+  plat::reg_close();
+  plat::set_device_root("");
+  unsetenv("VYRA_DEVICE");
+  std::error_code ec;
+  if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+}
+
+RunResult run(const std::vector<std::string>& argv, const std::string& input) {
+  RunResult result;
+  int out_pipe[2], err_pipe[2], in_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
+    return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (!input.empty()) {
+    ssize_t ignored = write(in_pipe[1], input.data(), input.size());
+    (void)ignored;
+  }
+  close(in_pipe[1]);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) break;
+    for (pollfd& f : fds) {
+      if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      ssize_t n = read(f.fd, buf, sizeof buf);
+      if (n <= 0) {
+        close(f.fd);
+        f.fd = -1;
+        --open_count;
+        continue;
+      }
+      (f.fd == out_pipe[0] ? result.out : result.err).append(buf, static_cast<size_t>(n));
+    }
+  }
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  return result;
+}
+
+std::string bin(const std::string& name) { return std::string(VYRA_BIN_DIR) + "/" + name; }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string& path, const std::string& data) {
+  plat::make_parent_dirs(path);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace vyra_test
