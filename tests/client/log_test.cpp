@@ -87,11 +87,10 @@ TEST_F(LogTest, NullStringsDoNotCrash) {
   EXPECT_STREQ(out, "abc");
 }
 
-std::string dump_of(size_t n) {
+void dump_of(size_t n) {
   std::vector<unsigned char> bytes(n);
   for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>(i + 0xa0);
   log_hex_dump(0, bytes.data(), bytes.size());
-  return "";
 }
 
 TEST_F(LogTest, HexDumpLayouts) {
