@@ -70,16 +70,30 @@ int open_locked() {
   g_db_pid = getpid();
   sqlite3_busy_timeout(g_db, 10000);
   // WAL lets readers and one writer work at once across processes; FULL makes a committed
-  // value survive a power cut as well as a crash.
-  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=FULL") ||
-      !exec("CREATE TABLE IF NOT EXISTS reg_keys(root INTEGER NOT NULL, path_fold TEXT NOT NULL,"
-            " path TEXT NOT NULL, PRIMARY KEY(root, path_fold)) WITHOUT ROWID") ||
-      !exec("CREATE TABLE IF NOT EXISTS reg_values(root INTEGER NOT NULL, key_fold TEXT NOT NULL,"
-            " name_fold TEXT NOT NULL, name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB,"
-            " PRIMARY KEY(root, key_fold, name_fold)) WITHOUT ROWID")) {
-    int code = store_fail("cannot use the store");
-    close_locked();
-    return code;
+  // value survive a power cut as well as a crash. Two processes opening a new store at the
+  // same moment can see SQLITE_BUSY from the journal-mode switch without the busy handler
+  // being consulted, so the set-up is retried for as long as the busy time-out.
+  static const char* const kSetup[] = {
+      "PRAGMA journal_mode=WAL",
+      "PRAGMA synchronous=FULL",
+      "CREATE TABLE IF NOT EXISTS reg_keys(root INTEGER NOT NULL, path_fold TEXT NOT NULL,"
+      " path TEXT NOT NULL, PRIMARY KEY(root, path_fold)) WITHOUT ROWID",
+      "CREATE TABLE IF NOT EXISTS reg_values(root INTEGER NOT NULL, key_fold TEXT NOT NULL,"
+      " name_fold TEXT NOT NULL, name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB,"
+      " PRIMARY KEY(root, key_fold, name_fold)) WITHOUT ROWID",
+  };
+  for (const char* sql : kSetup) {
+    int step = SQLITE_OK;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      step = sqlite3_exec(g_db, sql, nullptr, nullptr, nullptr);
+      if ((step & 0xFF) != SQLITE_BUSY && (step & 0xFF) != SQLITE_LOCKED) break;
+      usleep(10000);
+    }
+    if (step != SQLITE_OK) {
+      int code = store_fail("cannot use the store");
+      close_locked();
+      return code;
+    }
   }
   return kRegOk;
 }

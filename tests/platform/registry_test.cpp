@@ -97,7 +97,10 @@ TEST_F(Registry, TwoProcessesWritingTheSameKeyLoseNothing) {
   auto writer = [](const char16_t* prefix) {
     for (int i = 0; i < kPerProcess; ++i) {
       std::u16string name = prefix + std::u16string(u"_") + plat::utf8_to_utf16(std::to_string(i));
-      if (plat::reg_set_dword(RegRoot::HKCU, kPhone, name, static_cast<uint32_t>(i)) != plat::kRegOk) _exit(1);
+      if (plat::reg_set_dword(RegRoot::HKCU, kPhone, name, static_cast<uint32_t>(i)) != plat::kRegOk) {
+        fprintf(stderr, "writer: %s\n", plat::reg_last_error().c_str());
+        _exit(1);
+      }
       // Also fight over one shared counter value.
       if (plat::reg_set_dword(RegRoot::HKCU, kPhone, u"Shared", static_cast<uint32_t>(i)) != plat::kRegOk) _exit(1);
     }
