@@ -1,0 +1,451 @@
+// vyra-modem: the radio daemon of a device. Serves <device>/run/ril.sock (frames of
+// docs/radio-socket.md), answers device-specific requests from the simulated modem and
+// keeps its state in <device>/modem.db. Runs in the foreground, logs to standard error,
+// ends on SIGTERM/SIGINT. One daemon per device (<device>/run/modem.lock).
+//
+// Exit codes: 0 after a clean stop, 1 when it cannot start (device held, socket, database),
+// 2 on bad usage.
+#include <cerrno>
+#include <cstdarg>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/ril_client.h"
+#include "platform/status.h"
+#include "sim/diag_text.h"
+#include "sim/modem_core.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vyra-modem [--device DIR]\n"
+    "Runs the radio daemon of the device (default $VYRA_DEVICE) in the foreground until\n"
+    "SIGTERM or SIGINT. Logs to standard error.\n";
+
+int g_signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+  char c = 1;
+  ssize_t ignored = write(g_signal_pipe[1], &c, 1);
+  (void)ignored;
+}
+
+void log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void log(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  std::fprintf(stderr, "vyra-modem: ");
+  std::vfprintf(stderr, format, ap);
+  std::fprintf(stderr, "\n");
+  va_end(ap);
+}
+
+struct Client {
+  int fd;
+  std::vector<uint8_t> in;
+  bool registered = false;
+  uint32_t classes = 0;
+};
+
+class Daemon {
+ public:
+  Daemon(sim::ModemStore* store) : store_(store), core_(store) {}
+  bool Start(std::string* why);
+  int Run();
+
+ private:
+  void Accept();
+  bool Read(Client& c);  // false: drop the client
+  void Handle(Client& c, const plat::RilFrame& f);
+  void SimControl(Client& c, const plat::RilFrame& f);
+  void DevSpecific(Client& c, const plat::RilFrame& f);
+  void Reply(Client& c, uint32_t id, uint32_t code, const std::vector<uint8_t>& data);
+  void Notify(uint32_t code, const std::vector<uint8_t>& data);
+  bool HasMessageClient() const;
+  void DeliverStored(Client& c);
+  void ApplyPhoneState();
+  void SetPhone(uint32_t state);
+
+  sim::ModemStore* store_;
+  sim::ModemCore core_;
+  int listen_fd_ = -1;
+  std::vector<Client> clients_;
+  uint32_t phone_status_ = 0;
+  uint32_t conn_flags_ = 0;
+};
+
+bool Daemon::Start(std::string* why) {
+  store_->GetValue("phone_status", &phone_status_);
+  store_->GetValue("conn_flags", &conn_flags_);
+  uint32_t data = 0, radio = 1;
+  store_->GetValue("data_state", &data);
+  store_->GetValue("radio", &radio);
+  core_.set_data_state(data);
+  core_.set_radio_on(radio != 0);
+  ApplyPhoneState();
+
+  std::string path = plat::ril_socket_path();
+  sockaddr_un addr{};
+  if (path.empty() || path.size() >= sizeof addr.sun_path) {
+    *why = "socket path too long: " + path;
+    return false;
+  }
+  unlink(path.c_str());  // a stale socket of a dead daemon; the lock says we are alone
+  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(listen_fd_, 16) != 0) {
+    *why = "cannot listen on " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  log("listening on %s", path.c_str());
+  return true;
+}
+
+void Daemon::ApplyPhoneState() {
+  plat::reg_set_dword(plat::RegRoot::HKLM, plat::kPhoneStateKey, plat::kPhoneStateValue, phone_status_);
+  plat::status_set(plat::kStatusItemConnections, conn_flags_);
+  store_->PutValue("phone_status", phone_status_);
+  store_->PutValue("conn_flags", conn_flags_);
+  store_->PutValue("data_state", core_.data_state());
+}
+
+void Daemon::SetPhone(uint32_t state) {
+  bool had_call = (phone_status_ & plat::kPhoneStatusCallTalking) != 0;
+  uint32_t had_data = core_.data_state();
+  std::vector<uint8_t> word;
+  switch (state) {
+    case sim::kPhoneIdle:
+      phone_status_ &= ~plat::kPhoneStatusCallTalking;
+      conn_flags_ = 0;
+      core_.set_data_state(sim::kDataStateNone);
+      ApplyPhoneState();
+      if (had_call) Notify(sim::kNotifyCallDisconnected, {});
+      if (had_data != sim::kDataStateNone) {
+        plat::ril_put_u32(&word, sim::kDataStateNone);
+        Notify(sim::kNotifyDataState, word);
+      }
+      break;
+    case sim::kPhoneCall:
+      phone_status_ |= plat::kPhoneStatusCallTalking;
+      conn_flags_ |= plat::kConnFlagVoiceCall;
+      ApplyPhoneState();
+      break;
+    case sim::kPhoneDataActive:
+    case sim::kPhoneDataDormant: {
+      uint32_t ds = state == sim::kPhoneDataActive ? sim::kDataStateActive : sim::kDataStateDormant;
+      conn_flags_ = (conn_flags_ & plat::kConnFlagVoiceCall) | plat::kConnFlagDataConnected;
+      core_.set_data_state(ds);
+      ApplyPhoneState();
+      plat::ril_put_u32(&word, ds);
+      Notify(sim::kNotifyDataState, word);
+      break;
+    }
+  }
+}
+
+void Daemon::Reply(Client& c, uint32_t id, uint32_t code, const std::vector<uint8_t>& data) {
+  plat::RilFrame f;
+  f.type = plat::kRilFrameResult;
+  f.id = id;
+  f.code = code;
+  f.payload = data;
+  std::vector<uint8_t> bytes;
+  plat::ril_encode_frame(f, &bytes);
+  if (send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    log("short write of a result to client %d", c.fd);
+}
+
+void Daemon::Notify(uint32_t code, const std::vector<uint8_t>& data) {
+  plat::RilFrame f;
+  f.type = plat::kRilFrameNotify;
+  f.code = code;
+  f.payload = data;
+  std::vector<uint8_t> bytes;
+  plat::ril_encode_frame(f, &bytes);
+  uint32_t cls = plat::ril_notification_class(code);
+  for (Client& c : clients_) {
+    if (!c.registered || (c.classes & cls) == 0) continue;
+    if (send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+      log("short write of notification 0x%X to client %d", code, c.fd);
+  }
+  log("notification 0x%X (%zu bytes)", code, data.size());
+}
+
+bool Daemon::HasMessageClient() const {
+  for (const Client& c : clients_)
+    if (c.registered && (c.classes & plat::kRilClassDevSpecific)) return true;
+  return false;
+}
+
+void Daemon::DeliverStored(Client& c) {
+  std::vector<std::vector<uint8_t>> messages;
+  if (!store_->TakeMessages(&messages)) return;
+  for (const auto& m : messages) {
+    std::vector<uint8_t> payload;
+    plat::ril_put_u32(&payload, static_cast<uint32_t>(m.size()));
+    payload.insert(payload.end(), m.begin(), m.end());
+    plat::RilFrame f;
+    f.type = plat::kRilFrameNotify;
+    f.code = sim::kNotifyIncomingMessage;
+    f.payload = payload;
+    std::vector<uint8_t> bytes;
+    plat::ril_encode_frame(f, &bytes);
+    send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    log("delivered a stored message of %zu bytes", m.size());
+  }
+}
+
+void Daemon::DevSpecific(Client& c, const plat::RilFrame& f) {
+  if (f.payload.size() < 4) {
+    log("device-specific request of %zu bytes refused", f.payload.size());
+    Reply(c, f.id, plat::kRilResultError, {});
+    return;
+  }
+  uint32_t code = plat::ril_get_u32(f.payload.data());
+  if (code == sim::kDevRequestDataState) {
+    std::vector<uint8_t> data;
+    plat::ril_put_u32(&data, sim::kDevRequestDataState);
+    plat::ril_put_u32(&data, core_.data_state());
+    Reply(c, f.id, plat::kRilResultOk, data);
+    return;
+  }
+  if (code != sim::kDevRequestDiag) {
+    log("device-specific request %u is not supported", code);
+    Reply(c, f.id, plat::kRilResultUnsupported, {});
+    return;
+  }
+  if (!core_.radio_on()) {
+    Reply(c, f.id, plat::kRilResultRadioOff, {});
+    return;
+  }
+  std::vector<uint8_t> packet;
+  std::string why;
+  if (!sim::diag_parse_request(f.payload.data(), f.payload.size(), &packet, &why)) {
+    log("request 3100 refused: %s", why.c_str());
+    Reply(c, f.id, plat::kRilResultError, {});
+    return;
+  }
+  std::vector<uint8_t> reply = core_.HandlePacket(packet.data(), packet.size());
+  Reply(c, f.id, plat::kRilResultOk, sim::diag_result_data(reply));
+}
+
+void Daemon::SimControl(Client& c, const plat::RilFrame& f) {
+  if (f.payload.size() < 4) {
+    Reply(c, f.id, plat::kRilResultError, {});
+    return;
+  }
+  uint32_t op = plat::ril_get_u32(f.payload.data());
+  const uint8_t* data = f.payload.data() + 4;
+  size_t n = f.payload.size() - 4;
+  auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  switch (op) {
+    case sim::kSimMessage: {
+      if (n == 0 || n > sim::kMaxMessage) {
+        Reply(c, f.id, plat::kRilResultError, text("a message has 1 to 1024 bytes"));
+        return;
+      }
+      std::vector<uint8_t> message(data, data + n);
+      if (!HasMessageClient()) {
+        bool ok = store_->AddMessage(message);
+        log("message of %zu bytes kept until a client connects", n);
+        Reply(c, f.id, ok ? plat::kRilResultOk : plat::kRilResultError, text("stored"));
+        return;
+      }
+      std::vector<uint8_t> payload;
+      plat::ril_put_u32(&payload, static_cast<uint32_t>(n));
+      payload.insert(payload.end(), message.begin(), message.end());
+      Notify(sim::kNotifyIncomingMessage, payload);
+      Reply(c, f.id, plat::kRilResultOk, text("delivered"));
+      return;
+    }
+    case sim::kSimState:
+      if (n < 4 || plat::ril_get_u32(data) > sim::kPhoneDataDormant) break;
+      SetPhone(plat::ril_get_u32(data));
+      Reply(c, f.id, plat::kRilResultOk, {});
+      return;
+    case sim::kSimCallEnd:
+      phone_status_ &= ~plat::kPhoneStatusCallTalking;
+      conn_flags_ &= ~plat::kConnFlagVoiceCall;
+      ApplyPhoneState();
+      Notify(sim::kNotifyCallDisconnected, {});
+      Reply(c, f.id, plat::kRilResultOk, {});
+      return;
+    case sim::kSimStatus: {
+      char line[128];
+      std::snprintf(line, sizeof line, "phone status: 0x%X\nconnection flags: 0x%X\n", phone_status_, conn_flags_);
+      Reply(c, f.id, plat::kRilResultOk, text(line + core_.Describe()));
+      return;
+    }
+    case sim::kSimRadio: {
+      if (n < 4) break;
+      bool on = plat::ril_get_u32(data) != 0;
+      core_.set_radio_on(on);
+      store_->PutValue("radio", on ? 1 : 0);
+      std::vector<uint8_t> word;
+      plat::ril_put_u32(&word, on ? 1 : 0);
+      Notify(sim::kNotifyRadioState, word);
+      Reply(c, f.id, plat::kRilResultOk, {});
+      return;
+    }
+  }
+  Reply(c, f.id, plat::kRilResultError, text("bad simulator command"));
+}
+
+void Daemon::Handle(Client& c, const plat::RilFrame& f) {
+  if (f.type != plat::kRilFrameRequest) {
+    log("frame of type %u from a client dropped", f.type);
+    return;
+  }
+  switch (f.code) {
+    case plat::kRilRequestRegister: {
+      if (f.payload.size() < 4) {
+        Reply(c, f.id, plat::kRilResultError, {});
+        return;
+      }
+      c.registered = true;
+      c.classes = plat::ril_get_u32(f.payload.data());
+      Reply(c, f.id, plat::kRilResultOk, {});
+      if (c.classes & plat::kRilClassDevSpecific) DeliverStored(c);
+      return;
+    }
+    case plat::kRilRequestRadioState: {
+      std::vector<uint8_t> data;
+      plat::ril_put_u32(&data, core_.radio_on() ? 1 : 0);
+      Reply(c, f.id, plat::kRilResultOk, data);
+      return;
+    }
+    case plat::kRilRequestDevSpecific: DevSpecific(c, f); return;
+    case plat::kRilRequestSimControl: SimControl(c, f); return;
+    default: Reply(c, f.id, plat::kRilResultUnsupported, {}); return;
+  }
+}
+
+bool Daemon::Read(Client& c) {
+  uint8_t chunk[4096];
+  ssize_t n = recv(c.fd, chunk, sizeof chunk, 0);
+  if (n < 0 && errno == EINTR) return true;
+  if (n <= 0) {
+    if (!c.in.empty()) log("client %d closed inside a frame (%zu bytes dropped)", c.fd, c.in.size());
+    return false;
+  }
+  c.in.insert(c.in.end(), chunk, chunk + n);
+  size_t off = 0;
+  for (;;) {
+    plat::RilFrame f;
+    size_t used = 0;
+    int rc = plat::ril_decode_frame(c.in.data() + off, c.in.size() - off, &f, &used);
+    if (rc == 0) break;
+    if (rc < 0) {
+      log("client %d sent an impossible frame length, dropped", c.fd);
+      return false;
+    }
+    off += used;
+    Handle(c, f);
+  }
+  c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(off));
+  return true;
+}
+
+int Daemon::Run() {
+  for (;;) {
+    std::vector<pollfd> fds{{g_signal_pipe[0], POLLIN, 0}, {listen_fd_, POLLIN, 0}};
+    for (const Client& c : clients_) fds.push_back({c.fd, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      log("poll: %s", std::strerror(errno));
+      return 1;
+    }
+    if (fds[0].revents) break;
+    if (fds[1].revents & POLLIN) {
+      int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) clients_.push_back(Client{fd, {}, false, 0});
+    }
+    // Walk the clients that were polled; new ones wait for the next round.
+    std::vector<int> drop;
+    for (size_t i = 2; i < fds.size(); ++i) {
+      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      for (Client& c : clients_) {
+        if (c.fd != fds[i].fd) continue;
+        if (!Read(c)) drop.push_back(c.fd);
+        break;
+      }
+    }
+    for (int fd : drop) {
+      for (size_t i = 0; i < clients_.size(); ++i) {
+        if (clients_[i].fd != fd) continue;
+        close(fd);
+        clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+    }
+  }
+  for (Client& c : clients_) close(c.fd);
+  close(listen_fd_);
+  unlink(plat::ril_socket_path().c_str());
+  log("stopped");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  if (!plat::take_device_option(argc, argv)) {
+    std::fprintf(stderr, "vyra-modem: --device needs a directory (try --help)\n");
+    return 2;
+  }
+  if (argc > 1) {
+    std::fprintf(stderr, "vyra-modem: unexpected argument '%s' (try --help)\n", argv[1]);
+    return 2;
+  }
+  if (plat::device_root().empty()) {
+    std::fprintf(stderr, "vyra-modem: no device: use --device DIR or set VYRA_DEVICE (try --help)\n");
+    return 2;
+  }
+  std::string lock_path = plat::run_path("modem.lock");
+  int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
+  if (lock_fd < 0 || flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    log("another vyra-modem holds the device %s", plat::device_root().c_str());
+    return 1;
+  }
+  if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return 1;
+  struct sigaction sa {};
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  sim::ModemStore store;
+  std::string why;
+  if (!store.Open(plat::device_file("modem.db"), &why)) {
+    log("cannot open modem.db: %s", why.c_str());
+    return 1;
+  }
+  Daemon daemon(&store);
+  if (!daemon.Start(&why)) {
+    log("%s", why.c_str());
+    return 1;
+  }
+  int rc = daemon.Run();
+  plat::reg_close();
+  return rc;
+}

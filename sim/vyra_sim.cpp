@@ -1,0 +1,248 @@
+// vyra-sim: plays the other software of the handset against a running vyra-modem.
+//
+// Exit codes: 0 success, 1 failure (no daemon, the modem refused, an inactive item),
+// 2 bad usage; each failure prints one line on standard error.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/named_event.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/ril_client.h"
+#include "sim/diag_text.h"
+#include "sim/modem_core.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: vyra-sim [--device DIR] COMMAND ...\n"
+    "  message FILE | --hex HEX    inject a raw incoming message (1 to 1024 bytes)\n"
+    "  signal NAME [--pulse]       set (or pulse) a named event of the device\n"
+    "  state idle|call|data-active|data-dormant\n"
+    "  call-end                    end the call (call-disconnected notification)\n"
+    "  radio on|off                switch the radio (radio-state notification)\n"
+    "  nv get ITEM [INDEX]         print a data item as hex (INDEX: profile of 465/3021)\n"
+    "  nv set ITEM [INDEX] HEX     write a data item (up to the item's size, zero-padded)\n"
+    "  prl get FILE | prl set FILE read or replace the roaming list\n"
+    "  status                      a readable dump of the modem\n"
+    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal needs a running\n"
+    "vyra-modem.\n";
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "vyra-sim: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+int failure(const std::string& message) {
+  std::fprintf(stderr, "vyra-sim: %s\n", message.c_str());
+  return 1;
+}
+
+bool parse_number(const std::string& text, uint32_t max, uint32_t* out) {
+  if (text.empty() || text[0] == '-') return false;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (*end != '\0' || v > max) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+class Modem {
+ public:
+  ~Modem() { plat::ril_deinitialize(client_); }
+  bool Connect() { return plat::ril_initialize(nullptr, nullptr, 0, nullptr, &client_) == 0; }
+
+  uint32_t Control(uint32_t op, const std::vector<uint8_t>& data, std::string* text) {
+    std::vector<uint8_t> payload;
+    plat::ril_put_u32(&payload, op);
+    payload.insert(payload.end(), data.begin(), data.end());
+    std::vector<uint8_t> reply;
+    uint32_t rc = plat::ril_call(client_, plat::kRilRequestSimControl, payload.data(), payload.size(), &reply, 15000);
+    if (text) text->assign(reply.begin(), reply.end());
+    return rc;
+  }
+
+  // One DIAG packet through request 3100, as the bridge sends it.
+  bool Diag(const std::vector<uint8_t>& packet, std::vector<uint8_t>* reply) {
+    std::vector<uint8_t> block = sim::diag_request_block(packet.data(), packet.size());
+    std::vector<uint8_t> data;
+    uint32_t rc = plat::ril_call(client_, plat::kRilRequestDevSpecific, block.data(), block.size(), &data, 15000);
+    return rc == plat::kRilResultOk && sim::diag_parse_result(data.data(), data.size(), reply);
+  }
+
+ private:
+  plat::RilClient* client_ = nullptr;
+};
+
+std::string read_all(const std::string& path, bool* ok) {
+  std::ifstream in(path, std::ios::binary);
+  *ok = static_cast<bool>(in);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int cmd_nv(Modem& m, const std::vector<std::string>& a) {
+  if (a.empty() || (a[0] != "get" && a[0] != "set")) return usage_error("nv needs get or set");
+  bool set = a[0] == "set";
+  uint32_t item = 0, index = 0;
+  if (a.size() < 2 || !parse_number(a[1], 0xFFFF, &item)) return usage_error("nv needs an item number");
+  size_t size = sim::item_size(item);
+  if (size == 0) return usage_error("item " + a[1] + " is not one of 464, 465, 3021");
+  bool per_profile = sim::item_per_profile(item);
+  size_t want = 2 + (per_profile ? 1 : 0) + (set ? 1 : 0);
+  if (a.size() != want) return usage_error(per_profile ? "items 465 and 3021 need a profile INDEX" : "wrong number of arguments");
+  if (per_profile && !parse_number(a[2], sim::kProfiles - 1, &index)) return usage_error("INDEX is 0 to 5");
+  std::vector<uint8_t> value;
+  if (set) {
+    if (!sim::hex_decode(a.back(), &value) || value.empty() || value.size() > size)
+      return usage_error("HEX must be 1 to " + std::to_string(size) + " bytes of hex pairs");
+    value.resize(size, 0);
+    if (per_profile) value[0] = static_cast<uint8_t>(index);
+  }
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  std::vector<uint8_t> packet(133, 0);
+  packet[0] = set ? 0x27 : 0x26;
+  packet[1] = static_cast<uint8_t>(item);
+  packet[2] = static_cast<uint8_t>(item >> 8);
+  if (set) std::memcpy(&packet[3], value.data(), value.size());
+  if (per_profile) packet[3] = static_cast<uint8_t>(index);
+  std::vector<uint8_t> reply;
+  if (!m.Diag(packet, &reply) || reply.size() < 133) return failure("the modem did not answer the data-item request");
+  uint16_t status = static_cast<uint16_t>(reply[131] | reply[132] << 8);
+  if (status == sim::kItemInactive) return failure("item " + a[1] + " is not active (status 5)");
+  if (status != 0) return failure("the modem refused the item (status " + std::to_string(status) + ")");
+  if (!set) std::printf("%s\n", sim::hex_encode(reply.data() + 3, size).c_str());
+  return 0;
+}
+
+int cmd_prl(Modem& m, const std::vector<std::string>& a) {
+  if (a.size() != 2 || (a[0] != "get" && a[0] != "set")) return usage_error("prl needs get FILE or set FILE");
+  std::vector<uint8_t> list;
+  if (a[0] == "set") {
+    bool ok = false;
+    std::string bytes = read_all(a[1], &ok);
+    if (!ok) return failure("cannot read " + a[1]);
+    list.assign(bytes.begin(), bytes.end());
+    if (list.empty() || list.size() > 30720) return failure("a roaming list has 1 to 30720 bytes");
+  }
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  if (a[0] == "get") {
+    for (uint32_t seq = 0; seq < 256; ++seq) {
+      std::vector<uint8_t> reply;
+      if (!m.Diag({0x49, static_cast<uint8_t>(seq), 0}, &reply) || reply.size() < 8 || reply[0] != 0x49 ||
+          reply[2] != 0 || reply[3] != 0)
+        return failure("roaming-list block " + std::to_string(seq) + " could not be read");
+      size_t bits = reply[6] | static_cast<size_t>(reply[7]) << 8;
+      if (bits <= 960 && 8 + bits / 8 <= reply.size()) list.insert(list.end(), reply.begin() + 8, reply.begin() + 8 + static_cast<std::ptrdiff_t>(bits / 8));
+      if (reply[5] == 0) break;
+    }
+    std::ofstream out(a[1], std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(list.data()), static_cast<std::streamsize>(list.size()));
+    if (!out) return failure("cannot write " + a[1]);
+    return 0;
+  }
+  // SSPR Download Request segments of 120 bytes through the IS-683 tunnel.
+  for (size_t offset = 0; offset < list.size();) {
+    size_t n = list.size() - offset > 120 ? 120 : list.size() - offset;
+    bool last = offset + n == list.size();
+    std::vector<uint8_t> packet(248, 0);
+    packet[0] = 0xDA;
+    packet[2] = 0x01;
+    packet[3] = 128;
+    uint8_t* s = &packet[5];
+    s[0] = 0x08;
+    s[2] = 0x7C;
+    s[3] = last ? 1 : 0;
+    s[4] = static_cast<uint8_t>(offset >> 8);
+    s[5] = static_cast<uint8_t>(offset);
+    s[6] = static_cast<uint8_t>(n);
+    std::memcpy(s + 7, list.data() + offset, n);
+    std::vector<uint8_t> reply;
+    if (!m.Diag(packet, &reply) || reply.size() < 9 || reply[3] != 0) return failure("the modem refused a segment");
+    if (reply[8] != 0) return failure("the modem rejected the list (IS-683 result " + std::to_string(reply[8]) + ")");
+    offset += n;
+  }
+  return 0;
+}
+
+int cmd_control(Modem& m, uint32_t op, const std::vector<uint8_t>& data, bool print) {
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  std::string text;
+  uint32_t rc = m.Control(op, data, &text);
+  if (rc != plat::kRilResultOk) return failure(text.empty() ? "the radio daemon refused the command" : text);
+  if (print) std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+std::vector<uint8_t> word(uint32_t v) {
+  std::vector<uint8_t> w;
+  plat::ril_put_u32(&w, v);
+  return w;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  if (!plat::take_device_option(argc, argv)) return usage_error("--device needs a directory");
+  if (argc < 2) return usage_error("no command");
+  if (plat::device_root().empty()) return usage_error("no device: use --device DIR or set VYRA_DEVICE");
+  std::string cmd = argv[1];
+  std::vector<std::string> a(argv + 2, argv + argc);
+  Modem m;
+  if (cmd == "message") {
+    std::vector<uint8_t> data;
+    if (a.size() == 2 && a[0] == "--hex") {
+      if (!sim::hex_decode(a[1], &data)) return usage_error("--hex needs hex pairs");
+    } else if (a.size() == 1) {
+      bool ok = false;
+      std::string bytes = read_all(a[0], &ok);
+      if (!ok) return failure("cannot read " + a[0]);
+      data.assign(bytes.begin(), bytes.end());
+    } else {
+      return usage_error("message needs FILE or --hex HEX");
+    }
+    if (data.empty() || data.size() > sim::kMaxMessage) return usage_error("a message has 1 to 1024 bytes");
+    return cmd_control(m, sim::kSimMessage, data, false);
+  }
+  if (cmd == "signal") {
+    bool pulse = a.size() == 2 && a[1] == "--pulse";
+    if (a.empty() || a.size() > 2 || (a.size() == 2 && !pulse)) return usage_error("signal needs NAME [--pulse]");
+    plat::NamedEvent* e = plat::event_open(a[0]);
+    if (e == nullptr) return failure("cannot open the named event '" + a[0] + "'");
+    bool ok = pulse ? plat::event_pulse(e) : plat::event_set(e);
+    plat::event_close(e);
+    return ok ? 0 : failure("cannot signal '" + a[0] + "'");
+  }
+  if (cmd == "state") {
+    static const char* names[] = {"idle", "call", "data-active", "data-dormant"};
+    for (uint32_t i = 0; i < 4; ++i)
+      if (a.size() == 1 && a[0] == names[i]) return cmd_control(m, sim::kSimState, word(i), false);
+    return usage_error("state needs idle, call, data-active or data-dormant");
+  }
+  if (cmd == "call-end") {
+    if (!a.empty()) return usage_error("call-end takes no arguments");
+    return cmd_control(m, sim::kSimCallEnd, {}, false);
+  }
+  if (cmd == "radio") {
+    if (a.size() != 1 || (a[0] != "on" && a[0] != "off")) return usage_error("radio needs on or off");
+    return cmd_control(m, sim::kSimRadio, word(a[0] == "on" ? 1 : 0), false);
+  }
+  if (cmd == "status") {
+    if (!a.empty()) return usage_error("status takes no arguments");
+    return cmd_control(m, sim::kSimStatus, {}, true);
+  }
+  if (cmd == "nv") return cmd_nv(m, a);
+  if (cmd == "prl") return cmd_prl(m, a);
+  return usage_error("unknown command '" + cmd + "'");
+}
