@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "common/program_files.h"
@@ -212,8 +213,16 @@ void log_open() {
   if (module_path(u"vyralog.txt", path) != kOk) return;
   std::string host = device_host_path(path);
   if (host.empty() || !plat::make_parent_dirs(host)) return;
-  // Created anew at every start; other processes may read it while it grows.
-  g_log_fd = open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Created anew at every start; other processes may read it while it grows, but no other
+  // writer may open it: a second instance that finds the log held runs without one rather
+  // than truncating the running instance's log.
+  int fd = open(host.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    close(fd);
+    return;
+  }
+  g_log_fd = fd;
 }
 
 void log_close() {

@@ -1,7 +1,11 @@
 // The client log: line format, the format buffer's cut, %S, hex dump layouts, gating.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <regex>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,6 +158,29 @@ TEST_F(LogTest, LinesOfThreadsNeverInterleave) {
     pos = end + 2;
   }
   EXPECT_EQ(lines, 800u);
+}
+
+}  // namespace
+
+namespace {
+
+// A log held by a running instance is neither truncated nor written by a second one.
+TEST_F(LogTest, LogHeldByAnotherWriterIsLeftAlone) {
+  enable();
+  log_open();
+  log_message(0, kLogTrace, "first instance");
+  std::string path = dev.fs("Program Files/vyra/vyralog.txt");
+  pid_t child = fork();
+  if (child == 0) {
+    // Another process opening the file for writing, like a second instance's log_open.
+    int fd = open(path.c_str(), O_RDWR);
+    _exit(fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  log_message(0, kLogTrace, "still here");
+  EXPECT_EQ(bodies(), "first instance\r\nstill here\r\n");
 }
 
 }  // namespace
