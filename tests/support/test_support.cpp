@@ -9,6 +9,9 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <chrono>
+#include <csignal>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/paths.h"
@@ -79,6 +82,65 @@ RunResult run(const std::vector<std::string>& argv, const std::string& input) {
   int status = 0;
   if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   return result;
+}
+
+Process::~Process() {
+  if (running()) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool Process::start(const std::vector<std::string>& argv, const std::string& out_file, const std::string& err_file) {
+  pid_ = fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd >= 0) dup2(null_fd, 0);
+    if (!out_file.empty()) {
+      int fd = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) dup2(fd, 1);
+    }
+    if (!err_file.empty()) {
+      int fd = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) dup2(fd, 2);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  status_ = -1;
+  return true;
+}
+
+bool Process::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  if (r == pid_) status_ = status;
+  pid_ = -pid_;  // reaped: remember it ended
+  return false;
+}
+
+int Process::wait(int timeout_ms) {
+  if (!wait_until(timeout_ms, [&] { return !running(); })) return -1;
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+void Process::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+bool wait_until(int timeout_ms, const std::function<bool()>& predicate) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (predicate()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 std::string bin(const std::string& name) { return std::string(VYRA_BIN_DIR) + "/" + name; }

@@ -2,6 +2,7 @@
 // project's programs as real processes, and small file utilities.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,30 @@ struct RunResult {
 // Runs a program (argv[0] is a path), waits for it, captures both outputs. stdin is
 // /dev/null unless input is given.
 RunResult run(const std::vector<std::string>& argv, const std::string& input = {});
+
+// A program started in the background; killed (SIGKILL) on destruction if still running.
+class Process {
+ public:
+  Process() = default;
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  // argv[0] is a path; standard output and error go to the files given ("" = inherit).
+  bool start(const std::vector<std::string>& argv, const std::string& out_file = {},
+             const std::string& err_file = {});
+  // Exit code, or -1 when it did not end within timeout_ms (or died by a signal).
+  int wait(int timeout_ms);
+  bool running();
+  void signal(int sig);
+  int pid() const { return pid_; }
+
+ private:
+  int pid_ = -1;
+  int status_ = -1;
+};
+
+// Polls until the predicate holds or timeout_ms passes; returns the last answer.
+bool wait_until(int timeout_ms, const std::function<bool()>& predicate);
 
 // Path of a program built by the project (build/bin/NAME).
 std::string bin(const std::string& name);
