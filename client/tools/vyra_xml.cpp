@@ -17,41 +17,14 @@
 
 #include "client/http_parse.h"
 #include "client/qnxml.h"
+#include "client/xml_print.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 
 namespace {
 
-void print_escaped(const std::string& utf8) {
-  for (unsigned char c : utf8) {
-    switch (c) {
-      case '"': std::fputs("\\\"", stdout); break;
-      case '\\': std::fputs("\\\\", stdout); break;
-      case '\n': std::fputs("\\n", stdout); break;
-      case '\r': std::fputs("\\r", stdout); break;
-      case '\t': std::fputs("\\t", stdout); break;
-      default:
-        if (c < 0x20 || c == 0x7F) std::printf("\\x%02x", c);
-        else std::fputc(c, stdout);
-    }
-  }
-}
-
 std::string narrow_utf8(const char* text) {
   return plat::utf16_to_utf8(plat::cp1252_to_utf16(text == nullptr ? "" : text));
-}
-
-void print_nodes(const xml_struct& document, const char* indent) {
-  for (const xml_node* n = document.xml_root; n != nullptr; n = n->next) {
-    std::printf("%s%d %s parent=%d", indent, n->index, narrow_utf8(n->tag_name).c_str(),
-                n->parent == nullptr ? -1 : n->parent->index);
-    for (const xml_attr* a = n->attributes; a != nullptr; a = a->next) {
-      std::printf(" %s=\"", narrow_utf8(a->name).c_str());
-      print_escaped(plat::utf16_to_utf8(a->value == nullptr ? u"" : a->value));
-      std::fputc('"', stdout);
-    }
-    std::fputc('\n', stdout);
-  }
 }
 
 // Parses and prints; returns the parser's status.
@@ -59,7 +32,7 @@ int show_document(const char* data, size_t length, const char* indent) {
   xml_struct document{};
   int status = qn_xml_process(data, static_cast<int32_t>(length), nullptr, 0, nullptr, 0,
                               &document, nullptr, nullptr);
-  if (status == 1) print_nodes(document, indent);
+  if (status == 1) print_xml_nodes(document, indent);
   else std::printf("%s%d\n", indent, status);
   free_xml_struct(&document);
   return status;
@@ -86,13 +59,13 @@ int show_multipart(const std::string& body, const char* content_type) {
     std::printf("part %d: %d bytes\n", index, p->length);
     for (const MimeHeader* h = p->headers; h != nullptr; h = h->next) {
       std::printf("  %s: ", narrow_utf8(h->name).c_str());
-      print_escaped(narrow_utf8(h->value));
+      print_xml_escaped(narrow_utf8(h->value));
       std::fputc('\n', stdout);
     }
     for (const MultipartAttachment* a = attachments; a != nullptr; a = a->next) {
       if (a->part != p) continue;
       std::printf("  attachment \"");
-      print_escaped(plat::utf16_to_utf8(a->file_name));
+      print_xml_escaped(plat::utf16_to_utf8(a->file_name));
       std::printf("\"\n");
     }
     if (p->content_type != nullptr && std::strstr(p->content_type, "xml") != nullptr) {
@@ -100,7 +73,7 @@ int show_multipart(const std::string& body, const char* content_type) {
     } else {
       std::printf("  data \"");
       size_t shown = p->length < 64 ? static_cast<size_t>(p->length) : 64;
-      print_escaped(plat::utf16_to_utf8(plat::cp1252_to_utf16(std::string(p->data, shown))));
+      print_xml_escaped(plat::utf16_to_utf8(plat::cp1252_to_utf16(std::string(p->data, shown))));
       std::printf("\"%s\n", shown < static_cast<size_t>(p->length) ? "..." : "");
     }
   }
