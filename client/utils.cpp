@@ -73,7 +73,7 @@ size_t format_into(char* out, size_t capacity, const char* format, va_list ap) {
       p = q;
       continue;
     }
-    // Collect one conversion specification: %[flags][width][.precision][length]conv
+    // Collect one directive: %[flags][width][.precision][length]conv
     const char* start = p++;
     while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr) ++p;
     bool star_width = false, star_prec = false;
@@ -100,20 +100,20 @@ size_t format_into(char* out, size_t capacity, const char* format, va_list ap) {
     char conv = *p;
     if (conv == '\0') break;  // a lone '%' at the end is dropped
     ++p;
-    std::string spec(start, static_cast<size_t>(p - start));
+    std::string directive(start, static_cast<size_t>(p - start));
     int width = star_width ? va_arg(ap, int) : 0;
     int prec = star_prec ? va_arg(ap, int) : 0;
     char piece[512];
     int n = 0;
     auto emit = [&](auto value) {
       if (star_width && star_prec)
-        n = std::snprintf(piece, sizeof piece, spec.c_str(), width, prec, value);
+        n = std::snprintf(piece, sizeof piece, directive.c_str(), width, prec, value);
       else if (star_width)
-        n = std::snprintf(piece, sizeof piece, spec.c_str(), width, value);
+        n = std::snprintf(piece, sizeof piece, directive.c_str(), width, value);
       else if (star_prec)
-        n = std::snprintf(piece, sizeof piece, spec.c_str(), prec, value);
+        n = std::snprintf(piece, sizeof piece, directive.c_str(), prec, value);
       else
-        n = std::snprintf(piece, sizeof piece, spec.c_str(), value);
+        n = std::snprintf(piece, sizeof piece, directive.c_str(), value);
     };
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
@@ -134,7 +134,7 @@ size_t format_into(char* out, size_t capacity, const char* format, va_list ap) {
           text = s ? s : "(null)";
         }
         // Strings may be longer than the piece buffer: apply width/precision by hand.
-        bool left = spec.find('-') != std::string::npos;
+        bool left = directive.find('-') != std::string::npos;
         if (!star_width) width = 0;
         if (!star_prec) prec = -1;
         if (!star_width || !star_prec) {
@@ -192,7 +192,7 @@ size_t format_into(char* out, size_t capacity, const char* format, va_list ap) {
         break;
       default:
         // Unknown conversion: written as it stands, no argument taken.
-        o.put(spec.data(), spec.size());
+        o.put(directive.data(), directive.size());
         continue;
     }
 #pragma GCC diagnostic pop
