@@ -1,0 +1,119 @@
+// Library life cycle, the client handle and the notification thread.
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/debug_output.h"
+#include "platform/named_event.h"
+#include "platform/process.h"
+#include "telephony/bridge.h"
+#include "telephony/include/kova.h"
+
+// The client handle: a zero-filled record; the callback first, the closed mark last.
+struct KovaClient {
+  KOVA_CALLBACK callback;
+  uint32_t reserved[3];
+  uint32_t closed;  // set to 1 just before the record is released
+};
+
+namespace kova {
+
+std::atomic<uint32_t> g_saved_profile{kNoSavedProfile};
+
+namespace {
+
+// Heap objects with explicit ends: the library's unload runs them down in order, whatever
+// the order of static destructors.
+ModemCommands* g_modem = nullptr;
+RilDevChannel* g_channel = nullptr;
+std::thread* g_notify_thread = nullptr;
+std::atomic<bool> g_notify_stop{false};
+
+void NotificationMain() {
+  plat::NamedEvent* events[2] = {plat::event_open("ZEM_NOTIFY_VYRAACTIVATE"), plat::event_open("ZEM_NOTIFY_VYRASTOP")};
+  // Waits in slices of about 250 ms of real time so that the library's unload can end the
+  // thread; a pulse can only be missed in the instant between two slices.
+  const uint32_t slice = static_cast<uint32_t>(250.0 / plat::time_scale()) + 1;
+  while (!g_notify_stop) {
+    if (events[0] == nullptr || events[1] == nullptr) {
+      // No device segment yet: retry, as a failed wait is retried.
+      if (!events[0]) events[0] = plat::event_open("ZEM_NOTIFY_VYRAACTIVATE");
+      if (!events[1]) events[1] = plat::event_open("ZEM_NOTIFY_VYRASTOP");
+      plat::sleep_ms(slice);
+      continue;
+    }
+    int rc = plat::event_wait_any(events, 2, slice);
+    if (rc == 0)
+      g_channel->NotifyClient(KOVA_NOTIFY_VYRAACTIVATE, nullptr, 0);
+    else if (rc == 1)
+      g_channel->NotifyClient(KOVA_NOTIFY_VYRASTOP, nullptr, 0);
+    else if (rc == plat::kWaitFailed)
+      plat::sleep_ms(slice);
+  }
+  plat::event_close(events[0]);
+  plat::event_close(events[1]);
+}
+
+__attribute__((constructor)) void LibraryLoad() {
+  g_modem = new ModemCommands;
+  g_channel = new RilDevChannel;
+  plat::debug_output("\r\n KovaDll.dll Start!!!\r\n");
+}
+
+__attribute__((destructor)) void LibraryUnload() {
+  plat::debug_output("\r\n KovaDll.dll End!!!\r\n");
+  if (g_notify_thread != nullptr) {
+    g_notify_stop = true;
+    if (g_notify_thread->get_id() == std::this_thread::get_id())
+      g_notify_thread->detach();
+    else
+      g_notify_thread->join();
+    delete g_notify_thread;
+    g_notify_thread = nullptr;
+  }
+  g_channel->SetClient(nullptr, 0);
+  g_channel->Shutdown();
+  g_modem->DetachChannel();
+  delete g_modem;
+  delete g_channel;
+  g_modem = nullptr;
+  g_channel = nullptr;
+}
+
+}  // namespace
+
+ModemCommands& Modem() { return *g_modem; }
+RilDevChannel& Channel() { return *g_channel; }
+
+}  // namespace kova
+
+extern "C" {
+
+KOVA_API int32_t KovaInitialize(KOVA_CALLBACK callback, uint32_t classes, uint32_t user, KOVA_HANDLE* handle_out) {
+  (void)classes;  // accepted and ignored
+  if (handle_out == nullptr) return -1;
+  auto* handle = static_cast<KovaClient*>(std::calloc(1, sizeof(KovaClient)));
+  if (handle == nullptr) return -1;
+  handle->callback = callback;
+  kova::g_channel->SetClient(callback, user);
+  kova::g_modem->AttachChannel(kova::g_channel);
+  plat::process_start(u"\\Windows\\CDMAConn.exe", u"/n");  // its outcome does not matter
+  if (kova::g_notify_thread == nullptr) {
+    kova::g_notify_stop = false;
+    kova::g_notify_thread = new std::thread(kova::NotificationMain);
+  }
+  *handle_out = handle;
+  return 0;
+}
+
+KOVA_API int32_t KovaDeinitialize(KOVA_HANDLE handle) {
+  if (handle == nullptr) return -1;
+  handle->closed = 1;
+  kova::g_channel->SetClient(nullptr, 0);
+  kova::g_modem->DetachChannel();
+  std::free(handle);
+  return 0;
+}
+
+}  // extern "C"
