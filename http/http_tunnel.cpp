@@ -1,0 +1,120 @@
+// The CONNECT tunnel through an HTTP proxy and the end-to-end headers the proxy asks for.
+#include <cstring>
+
+#include "common/tracked_memory.h"
+#include "http/http_internal.h"
+
+namespace {
+
+inline bool blank(char c) { return c == ' ' || c == '\t'; }
+inline bool token_char(char c) {
+  return c > 32 && c < 127 && std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
+}
+
+// One "name: value" piece of the list. Pieces without a colon, and names that are not
+// header names (they would corrupt every later request), are ignored.
+int add_piece(http_init* handle, const char* p, size_t n) {
+  const void* colon = std::memchr(p, ':', n);
+  if (colon == nullptr) return HTTP_OK;
+  size_t name_end = static_cast<size_t>(static_cast<const char*>(colon) - p);
+  size_t nb = 0, ne = name_end;
+  while (nb < ne && blank(p[nb])) ++nb;
+  while (ne > nb && blank(p[ne - 1])) --ne;
+  if (ne == nb) return HTTP_OK;
+  for (size_t i = nb; i < ne; ++i) {
+    if (!token_char(p[i])) return HTTP_OK;
+  }
+  // The value keeps its leading blank; a backslash before a double quote goes.
+  auto* value = static_cast<char*>(MEM_ALLOC(n - name_end, 1));
+  if (value == nullptr) return HTTP_NO_MEMORY;
+  size_t vl = 0;
+  for (size_t i = name_end + 1; i < n; ++i) {
+    if (p[i] == '\\' && i + 1 < n && p[i + 1] == '"') continue;
+    if (p[i] == '\r' || p[i] == '\n') continue;
+    value[vl++] = p[i];
+  }
+  int rc = http_header_append(&handle->connect_head, &handle->connect_head_length, p + nb, ne - nb, value, vl);
+  MEM_FREE(value);
+  return rc;
+}
+
+// Finds a header by its exact (case-sensitive) name at a line start of the block.
+bool find_exact(const char* block, size_t len, const char* name, size_t* off, size_t* vlen) {
+  size_t nl = std::strlen(name);
+  size_t line = 0;
+  while (line < len) {
+    const void* lf = std::memchr(block + line, '\n', len - line);
+    size_t end = lf ? static_cast<size_t>(static_cast<const char*>(lf) - block) : len;
+    if (end - line > nl && std::memcmp(block + line, name, nl) == 0 && block[line + nl] == ':') {
+      size_t v = line + nl + 1;
+      size_t e = (end > v && block[end - 1] == '\r') ? end - 1 : end;
+      *off = v;
+      *vlen = e - v;
+      return true;
+    }
+    line = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+int http_parse_e2e_headers(http_init* handle, const char* value, size_t len) {
+  size_t i = 0;
+  while (i < len && blank(value[i])) ++i;
+  if (i < len && value[i] == '"') ++i;
+  size_t end = len;
+  if (end > i && value[end - 1] == '"') --end;
+  while (i <= end) {
+    const void* comma = std::memchr(value + i, ',', end - i);
+    size_t piece_end = comma ? static_cast<size_t>(static_cast<const char*>(comma) - value) : end;
+    int rc = add_piece(handle, value + i, piece_end - i);
+    if (rc != HTTP_OK) return rc;
+    if (comma == nullptr) break;
+    i = piece_end + 1;
+  }
+  return HTTP_OK;
+}
+
+int http_open_tunnel(http_init* handle) {
+  char* request = nullptr;
+  size_t request_len = 0;
+  int saved = handle->url->method;
+  handle->url->method = HTTP_CONNECT;
+  int rc = http_build_request(handle, HTTP_CONNECT, &request, &request_len);
+  handle->url->method = saved;
+  if (rc != HTTP_OK) return rc;
+  rc = write_to_socket(handle->socket, request, request_len, handle->status_callback);
+  MEM_FREE(request);
+  if (rc != HTTP_OK) return rc;
+
+  // The reply header block must fit in 2048 bytes; it may arrive in pieces.
+  char reply[HTTP_CONNECT_REPLY_MAX + 1];
+  size_t len = 0;
+  recv_budget budget;
+  response_scan scan;
+  scan.connect_reply = true;
+  int scanned = 0;
+  while (scan.body_start == 0) {
+    if (len == HTTP_CONNECT_REPLY_MAX) return HTTP_TUNNEL_REFUSED;
+    char* piece = nullptr;
+    size_t n = 0;
+    rc = tls_read_from_socket(handle->socket, handle->receive_rounds, HTTP_CONNECT_REPLY_MAX - len,
+                              handle->status_callback, handle->data_callback, &budget, &piece, &n);
+    if (rc != HTTP_OK) return rc;
+    std::memcpy(reply + len, piece, n);
+    MEM_FREE(piece);
+    len += n;
+    scanned = http_scan_response(&scan, reply, len, n == 0);
+    if (scanned < 0 || (n == 0 && scan.body_start == 0)) return HTTP_TUNNEL_REFUSED;
+  }
+  if (scan.status != 200) return HTTP_TUNNEL_REFUSED;
+  size_t off = 0, vlen = 0;
+  const char* block = reply + scan.head_start;
+  size_t block_len = scan.body_start - 2 - scan.head_start;
+  if (find_exact(block, block_len, "x-up-tpd-e2e-headers", &off, &vlen)) {
+    rc = http_parse_e2e_headers(handle, block + off, vlen);
+    if (rc != HTTP_OK) return rc;
+  }
+  return HTTP_OK;
+}

@@ -1,0 +1,533 @@
+// The TLS engine on OpenSSL. The context block holds one `engine` record; OpenSSL reaches
+// the network only through a BIO whose read and write go to the glue's callbacks.
+#include "http/tlsengine/tls_engine.h"
+
+#include <cstring>
+#include <new>
+#include <openssl/err.h>
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <string>
+#include <sys/random.h>
+#include <vector>
+
+struct TLSCertificate {
+  X509* x509;
+};
+
+namespace {
+
+constexpr uint32_t kMagic = 0x544c5345;  // "TLSE"
+constexpr uint32_t kMaxSuiteBytes = 32;
+
+struct engine {
+  uint32_t magic = kMagic;
+  uint32_t work_size = 0;
+  int protocol = TLSProtocolDefault;
+  long session_lifetime = 604800;
+  int strength = 0;
+  bool non_blocking = false;
+  bool configured = false;
+  bool handshake_done = false;
+  int reads_this_step = 0;  // read callback calls in the current handshake step
+  void* io_ref = nullptr;
+  void* random_ref = nullptr;
+  TLSReadFunc read_fn = nullptr;
+  TLSWriteFunc write_fn = nullptr;
+  TLSAlertFunc alert_fn = nullptr;
+  TLSRandomFunc random_fn = nullptr;
+  TLSCheckChainFunc chain_fn = nullptr;
+  TLSSessionDB db{};
+  bool has_db = false;
+  unsigned char peer_id[32]{};
+  uint32_t peer_id_len = 0;
+  std::string peer_name;
+  std::vector<uint16_t> suites;
+  std::vector<X509*> roots;
+  SSL_CTX* ssl_ctx = nullptr;
+  SSL* ssl = nullptr;
+};
+
+// The record sits at the first 16-byte boundary of the caller's block.
+void* place(void* context) {
+  return reinterpret_cast<void*>((reinterpret_cast<uintptr_t>(context) + 15) & ~uintptr_t{15});
+}
+
+engine* get(void* context) {
+  if (context == nullptr) return nullptr;
+  auto* e = static_cast<engine*>(place(context));
+  return (e != nullptr && e->magic == kMagic) ? e : nullptr;
+}
+
+// ------------------------------------------------------------------ the BIO
+
+BIO_METHOD* g_bio_method = nullptr;  // built on the first context, kept for the process
+
+int bio_write(BIO* b, const char* data, int len) {
+  auto* e = static_cast<engine*>(BIO_get_data(b));
+  BIO_clear_retry_flags(b);
+  if (e == nullptr || e->write_fn == nullptr || len <= 0) return -1;
+  uint32_t out = 0;
+  TLSErr r = e->write_fn(static_cast<uint32_t>(len), reinterpret_cast<const unsigned char*>(data), &out,
+                         e->io_ref);
+  if (r == TLSWouldBlock) {
+    BIO_set_retry_write(b);
+    return -1;
+  }
+  if (r != TLSNoErr || out == 0) return -1;
+  return static_cast<int>(out);
+}
+
+int bio_read(BIO* b, char* data, int len) {
+  auto* e = static_cast<engine*>(BIO_get_data(b));
+  BIO_clear_retry_flags(b);
+  if (e == nullptr || e->read_fn == nullptr || len <= 0) return -1;
+  // In non-blocking mode one handshake step reads once: the caller regains control (and
+  // may cancel) between the peer's flights.
+  if (e->non_blocking && !e->handshake_done && e->reads_this_step > 0) {
+    BIO_set_retry_read(b);
+    return -1;
+  }
+  uint32_t want = static_cast<uint32_t>(len);
+  if (e->work_size > 0 && want > e->work_size) want = e->work_size;
+  uint32_t out = 0;
+  TLSErr r = e->read_fn(want, reinterpret_cast<unsigned char*>(data), &out, e->io_ref);
+  ++e->reads_this_step;
+  if (r == TLSWouldBlock) {
+    BIO_set_retry_read(b);
+    return -1;
+  }
+  if (r == TLSClosed) return 0;
+  if (r != TLSNoErr) return -1;
+  if (out > want) out = want;
+  return static_cast<int>(out);
+}
+
+long bio_ctrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int bio_create(BIO* b) {
+  BIO_set_init(b, 1);
+  return 1;
+}
+
+BIO_METHOD* bio_method() {
+  if (g_bio_method == nullptr) {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "parsek glue");
+    if (m == nullptr) return nullptr;
+    BIO_meth_set_write(m, bio_write);
+    BIO_meth_set_read(m, bio_read);
+    BIO_meth_set_ctrl(m, bio_ctrl);
+    BIO_meth_set_create(m, bio_create);
+    g_bio_method = m;
+  }
+  return g_bio_method;
+}
+
+// ------------------------------------------------------------------ verification
+
+uint16_t chain_code(int err) {
+  switch (err) {
+    case X509_V_OK:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return 0;  // reported through the trusted flag
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return TLSChainExpired;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+      return TLSChainHostMismatch;
+    case X509_V_ERR_INVALID_CA:
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
+      return TLSChainBasicConstraints;
+    case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
+    case X509_V_ERR_INVALID_PURPOSE:
+      return TLSChainKeyUsage;
+    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
+      return TLSChainUnknownCritical;
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+      return TLSChainBadSignature;
+    case X509_V_ERR_SUBJECT_ISSUER_MISMATCH:
+      return TLSChainNameMismatch;
+    default:
+      return TLSChainOther;
+  }
+}
+
+int verify_chain(X509_STORE_CTX* store, void* arg) {
+  auto* e = static_cast<engine*>(arg);
+  int ok = X509_verify_cert(store);
+  int err = ok == 1 ? X509_V_OK : X509_STORE_CTX_get_error(store);
+  uint16_t code = chain_code(err);
+  int trusted = (ok == 1 || code != 0) ? 1 : 0;
+  if (e->chain_fn == nullptr) return ok == 1 ? 1 : 0;
+  TLSCertificate cert{X509_STORE_CTX_get0_cert(store)};
+  if (e->chain_fn(e, &cert, nullptr, code, trusted) != 0) {
+    X509_STORE_CTX_set_error(store, err == X509_V_OK ? X509_V_ERR_APPLICATION_VERIFICATION : err);
+    return 0;
+  }
+  return 1;
+}
+
+void info_callback(const SSL* ssl, int where, int ret) {
+  if ((where & SSL_CB_READ_ALERT) == 0) return;
+  auto* e = static_cast<engine*>(SSL_get_app_data(ssl));
+  if (e != nullptr && e->alert_fn != nullptr) e->alert_fn(e, (ret >> 8) & 0xFF);
+}
+
+// ------------------------------------------------------------------ configuration
+
+bool suite_allowed(const SSL_CIPHER* c, int strength) {
+  int bits = SSL_CIPHER_get_bits(c, nullptr);
+  if (strength == 1) return bits >= 256;
+  if (strength >= 2) return bits < 256;
+  return true;
+}
+
+TLSErr configure(engine* e) {
+  if (e->configured) return TLSNoErr;
+  if (e->read_fn == nullptr || e->write_fn == nullptr) return TLSMissingCallback;
+  if (!e->suites.empty()) {
+    std::string tls12, tls13;
+    for (uint16_t s : e->suites) {
+      unsigned char cp[2] = {static_cast<unsigned char>(s >> 8), static_cast<unsigned char>(s & 0xFF)};
+      const SSL_CIPHER* c = SSL_CIPHER_find(e->ssl, cp);
+      if (c == nullptr || !suite_allowed(c, e->strength)) continue;  // not implemented: dropped
+      std::string& list = (s >> 8) == 0x13 ? tls13 : tls12;
+      if (!list.empty()) list += ':';
+      list += SSL_CIPHER_get_name(c);
+    }
+    if (tls12.empty() && tls13.empty()) return TLSNoSuites;
+    if (tls12.empty())
+      SSL_set_min_proto_version(e->ssl, TLS1_3_VERSION);
+    else if (SSL_set_cipher_list(e->ssl, tls12.c_str()) != 1)
+      return TLSNoSuites;
+    if (tls13.empty())
+      SSL_set_max_proto_version(e->ssl, TLS1_2_VERSION);
+    else if (SSL_set_ciphersuites(e->ssl, tls13.c_str()) != 1)
+      return TLSNoSuites;
+  }
+  if (!e->peer_name.empty()) {
+    SSL_set_tlsext_host_name(e->ssl, e->peer_name.c_str());
+    if (SSL_set1_host(e->ssl, e->peer_name.c_str()) != 1) return TLSBadArgument;
+  }
+  if (e->random_fn != nullptr) {
+    // Fresh bytes from the installed generator go into OpenSSL's pool as well.
+    unsigned char seed[32];
+    TLSBuffer req{sizeof seed, seed};
+    TLSErr r = e->random_fn(&req, e->random_ref);
+    if (r != TLSNoErr) return r;
+    RAND_add(seed, sizeof seed, 0.0);
+  }
+  if (e->has_db && e->db.lookup != nullptr) {
+    // Sessions are not resumed: a look-up that finds something is ignored all the same.
+    TLSBuffer id{e->peer_id_len, e->peer_id};
+    TLSBuffer found{0, nullptr};
+    e->db.lookup(e->db.ref, &id, &found);
+  }
+  BIO_METHOD* m = bio_method();
+  BIO* bio = m ? BIO_new(m) : nullptr;
+  if (bio == nullptr) return TLSHandshakeFailed;
+  BIO_set_data(bio, e);
+  SSL_set_bio(e->ssl, bio, bio);
+  e->configured = true;
+  return TLSNoErr;
+}
+
+TLSErr map_ssl_error(engine* e, int ret) {
+  int err = SSL_get_error(e->ssl, ret);
+  switch (err) {
+    case SSL_ERROR_WANT_READ:
+    case SSL_ERROR_WANT_WRITE:
+      return TLSWouldBlock;
+    case SSL_ERROR_ZERO_RETURN:
+      return TLSClosed;
+    case SSL_ERROR_SYSCALL:
+      return ERR_peek_error() == 0 ? TLSEndOfData : TLSIOError;
+    case SSL_ERROR_SSL: {
+      unsigned long e2 = ERR_peek_error();
+      if (ERR_GET_REASON(e2) == SSL_R_UNEXPECTED_EOF_WHILE_READING) return TLSEndOfData;
+      return TLSIOError;
+    }
+    default:
+      return TLSIOError;
+  }
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ operations
+
+uint32_t TLSGetContextSize(uint32_t work_buffer_size) {
+  if (work_buffer_size == 0) return 0;
+  return static_cast<uint32_t>(sizeof(engine) + 16);
+}
+
+TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
+  if (context == nullptr) return TLSNoContext;
+  if (work_buffer_size == 0) return TLSBadArgument;
+  auto* e = new (place(context)) engine();
+  e->work_size = work_buffer_size;
+  e->ssl_ctx = SSL_CTX_new(TLS_client_method());
+  if (e->ssl_ctx == nullptr) {
+    e->~engine();
+    std::memset(static_cast<void*>(e), 0, sizeof(engine));
+    return TLSHandshakeFailed;
+  }
+  SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
+  SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_default_verify_paths(e->ssl_ctx);  // the system's trust store
+  SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
+  SSL_CTX_set_read_ahead(e->ssl_ctx, 1);
+  e->ssl = SSL_new(e->ssl_ctx);
+  if (e->ssl == nullptr) {
+    SSL_CTX_free(e->ssl_ctx);
+    e->~engine();
+    std::memset(static_cast<void*>(e), 0, sizeof(engine));
+    return TLSHandshakeFailed;
+  }
+  SSL_set_app_data(e->ssl, e);
+  SSL_set_info_callback(e->ssl, info_callback);
+  SSL_set_connect_state(e->ssl);
+  return TLSNoErr;
+}
+
+TLSErr ConfigureContextForDB(void* context, const TLSSessionDB* db) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (db == nullptr) return TLSBadArgument;
+  e->db = *db;
+  e->has_db = true;
+  return TLSNoErr;
+}
+
+TLSErr TLSSetPeerID(void* context, uint32_t length, const void* id) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (id == nullptr || length < 1 || length > sizeof e->peer_id) return TLSBadArgument;
+  std::memcpy(e->peer_id, id, length);
+  e->peer_id_len = length;
+  return TLSNoErr;
+}
+
+TLSErr TLSSetPeerName(void* context, const char* host) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (host == nullptr) return TLSBadArgument;
+  size_t n = strnlen(host, 256);
+  if (n < 1 || n > 255) return TLSBadArgument;
+  e->peer_name.assign(host, n);
+  return TLSNoErr;
+}
+
+TLSErr TLSSetIORef(void* context, void* io_ref) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  e->io_ref = io_ref;
+  return TLSNoErr;
+}
+
+TLSErr TLSEnableNonBlocking(void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  e->non_blocking = true;
+  return TLSNoErr;
+}
+
+#define SET_CALLBACK(fn_name, type, member)          \
+  TLSErr fn_name(void* context, type f) {            \
+    engine* e = get(context);                        \
+    if (e == nullptr) return TLSNoContext;           \
+    if (f == nullptr) return TLSMissingCallback;     \
+    e->member = f;                                   \
+    return TLSNoErr;                                 \
+  }
+SET_CALLBACK(TLSSetAlertFunc, TLSAlertFunc, alert_fn)
+SET_CALLBACK(TLSSetReadFunc, TLSReadFunc, read_fn)
+SET_CALLBACK(TLSSetWriteFunc, TLSWriteFunc, write_fn)
+SET_CALLBACK(TLSSetRandomFunc, TLSRandomFunc, random_fn)
+SET_CALLBACK(TLSSetCheckCertificateChainFunc, TLSCheckChainFunc, chain_fn)
+#undef SET_CALLBACK
+
+TLSErr TLSSetRandomRef(void* context, void* ref) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  e->random_ref = ref;
+  return TLSNoErr;
+}
+
+TLSErr TLSSetProtocolVersion(void* context, int setting) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  switch (setting) {
+    case 0: case 2: case 100: case 101: case 102: case 103: case 768: case 769:
+      e->protocol = setting;  // the floor stays TLS 1.2 whatever the setting
+      return TLSNoErr;
+    default:
+      return TLSBadArgument;
+  }
+}
+
+TLSErr TLSSetCipherSuites(void* context, const TLSCipherSuiteList* list) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (list == nullptr || list->suites == nullptr || list->byte_count == 0 ||
+      list->byte_count > kMaxSuiteBytes || list->byte_count % 2 != 0)
+    return TLSBadArgument;
+  e->suites.assign(list->suites, list->suites + list->byte_count / 2);
+  return TLSNoErr;
+}
+
+TLSErr TLSSetCryptographicStrength(void* context, int level) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (level < 0 || level > 3) return TLSBadArgument;
+  e->strength = level;
+  return TLSNoErr;
+}
+
+TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* der) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (der == nullptr || der->data == nullptr || der->length == 0) return TLSBadArgument;
+  const unsigned char* p = der->data;
+  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der->length));
+  if (cert == nullptr || p != der->data + der->length) {
+    X509_free(cert);
+    ERR_clear_error();
+    return TLSBadCertificate;
+  }
+  for (X509* have : e->roots) {
+    if (X509_cmp(have, cert) == 0) {
+      X509_free(cert);
+      return TLSNoErr;
+    }
+  }
+  if (X509_STORE_add_cert(SSL_CTX_get_cert_store(e->ssl_ctx), cert) != 1) ERR_clear_error();
+  e->roots.push_back(cert);
+  return TLSNoErr;
+}
+
+int TLSTrustedRootCount(void* context) {
+  engine* e = get(context);
+  return e == nullptr ? -1 : static_cast<int>(e->roots.size());
+}
+
+TLSErr TLSRunHandshake(void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (e->handshake_done) return TLSNoErr;
+  TLSErr r = configure(e);
+  if (r != TLSNoErr) return r;
+  e->reads_this_step = 0;
+  ERR_clear_error();
+  int ret = SSL_connect(e->ssl);
+  if (ret == 1) {
+    e->handshake_done = true;
+    return TLSNoErr;
+  }
+  r = map_ssl_error(e, ret);
+  ERR_clear_error();
+  if (r == TLSWouldBlock) return TLSWouldBlock;
+  long v = SSL_get_verify_result(e->ssl);
+  if (v != X509_V_OK) return TLSCertificateRefused;
+  return TLSHandshakeFailed;
+}
+
+TLSErr TLSReadApplicationData(unsigned char* buffer, uint32_t* length, void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (buffer == nullptr || length == nullptr || *length == 0) return TLSBadArgument;
+  if (!e->handshake_done) return TLSIOError;
+  size_t got = 0;
+  ERR_clear_error();
+  int ret = SSL_read_ex(e->ssl, buffer, *length, &got);
+  if (ret == 1) {
+    *length = static_cast<uint32_t>(got);
+    return TLSNoErr;
+  }
+  *length = 0;
+  TLSErr r = map_ssl_error(e, ret);
+  ERR_clear_error();
+  return r;
+}
+
+TLSErr TLSWriteApplicationData(const unsigned char* buffer, uint32_t* length, void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (buffer == nullptr || length == nullptr) return TLSBadArgument;
+  if (!e->handshake_done) return TLSIOError;
+  if (*length == 0) return TLSNoErr;
+  size_t done = 0;
+  ERR_clear_error();
+  int ret = SSL_write_ex(e->ssl, buffer, *length, &done);
+  if (ret == 1) {
+    *length = static_cast<uint32_t>(done);
+    return TLSNoErr;
+  }
+  *length = 0;
+  TLSErr r = map_ssl_error(e, ret);
+  ERR_clear_error();
+  return r == TLSWouldBlock ? r : TLSIOError;
+}
+
+TLSErr TLSCloseSession(void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (e->handshake_done) {
+    SSL_shutdown(e->ssl);  // sends close_notify; the answer is not awaited
+    ERR_clear_error();
+  }
+  e->handshake_done = false;
+  return TLSNoErr;
+}
+
+TLSErr TLSDeleteContext(void* context) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (e->ssl != nullptr) SSL_free(e->ssl);
+  if (e->ssl_ctx != nullptr) SSL_CTX_free(e->ssl_ctx);
+  for (X509* c : e->roots) X509_free(c);
+  e->~engine();
+  std::memset(static_cast<void*>(e), 0, sizeof(engine));
+  return TLSNoErr;
+}
+
+TLSErr TLSGetCertificateAttribute(const TLSCertificate* cert, int attribute, TLSBuffer* out) {
+  if (cert == nullptr || cert->x509 == nullptr || out == nullptr || out->data == nullptr) return TLSBadArgument;
+  int nid = attribute == 0 ? NID_commonName : attribute == 1 ? NID_organizationName : NID_undef;
+  if (nid == NID_undef) return TLSBadArgument;
+  X509_NAME* name = X509_get_subject_name(cert->x509);
+  int idx = name ? X509_NAME_get_index_by_NID(name, nid, -1) : -1;
+  if (idx < 0) return TLSBadCertificate;
+  unsigned char* text = nullptr;
+  int n = ASN1_STRING_to_UTF8(&text, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, idx)));
+  if (n < 0) return TLSBadCertificate;
+  TLSErr r = TLSNoErr;
+  if (static_cast<uint32_t>(n) + 1 > out->length) {
+    r = TLSBufferTooSmall;
+  } else {
+    std::memcpy(out->data, text, static_cast<size_t>(n));
+    out->data[n] = 0;
+    out->length = static_cast<uint32_t>(n);
+  }
+  OPENSSL_free(text);
+  return r;
+}
+
+TLSErr TLSGenerateRandom(unsigned char* buffer, uint32_t length) {
+  if (buffer == nullptr || length == 0) return TLSBadArgument;
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = getrandom(buffer + done, length - done, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return TLSRandomFailed;
+    done += static_cast<uint32_t>(n);
+  }
+  return TLSNoErr;
+}
