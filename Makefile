@@ -8,7 +8,8 @@ FUZZ_SECONDS ?= 30
 # Later work adds to this list; keep it one package per word.
 DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libsqlite3-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev \
-	clang libclang-rt-dev
+	clang libclang-rt-dev \
+	libwbxml2-dev
 
 .PHONY: all deps build test build-sanitize test-sanitize fuzz clean
 

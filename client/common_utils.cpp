@@ -571,7 +571,7 @@ bool put_cache_control(Cursor c, Text& out) {
         bool ok = false;
         if (!put_field_name(c, out, &ok)) return false;
         if (!ok) {
-          while (out.size() > mark) out.pop();
+          out.truncate(mark);
           break;
         }
         first = false;
@@ -733,12 +733,16 @@ int decode_wsp_content_type(const unsigned char* bytes, int length, char** text_
   }
   if (general) {
     while (!value.at_end()) {
+      size_t kept = out.size();
       Step step = decode_parameter(value, out);
       if (step == Step::kNoMemory) {
         *status = kWspErrUnknown;
         return -1;
       }
-      if (step == Step::kStop) break;
+      if (step == Step::kStop) {
+        out.truncate(kept);  // no half parameter in the text
+        break;
+      }
     }
   }
   char* text = out.release();

@@ -50,8 +50,8 @@ char* decimal_text(int32_t value);
 // type" followed by "; Name=value" for each parameter). Returns the number of bytes the value
 // occupies and sets *status to 0; on failure returns -1, leaves *text_out NULL and sets
 // *status to -13 (bad arguments or a malformed value) or -15 (unknown well-known type, no
-// memory). A parameter that cannot be decoded ends the parameter list; what came before it
-// is kept.
+// memory). A parameter that cannot be decoded ends the parameter list; the parameters
+// before it are kept.
 int decode_wsp_content_type(const unsigned char* bytes, int length, char** text_out,
                             int* status);
 

@@ -60,6 +60,12 @@ class TrackedBuffer {
     if (size_ == 0) return;
     data_[--size_] = T();
   }
+  // Drops everything after the first `count` elements.
+  void truncate(size_t count) {
+    if (count >= size_) return;
+    size_ = count;
+    data_[size_] = T();
+  }
   void clear() {
     size_ = 0;
     if (data_ != nullptr) data_[0] = T();
