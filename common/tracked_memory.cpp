@@ -14,6 +14,7 @@ namespace {
 
 constexpr unsigned char kUnderGuard = 0x41;  // 'A'
 constexpr unsigned char kOverGuard = 0x42;   // 'B'
+constexpr size_t kHeapPad = 4;  // heap bytes before the block: 4 + 12 keeps 16-byte alignment
 
 std::atomic<uint64_t> g_allocations{0};
 std::atomic<uint64_t> g_fail_at{0};  // allocation number that must fail, 0 = none
@@ -46,8 +47,12 @@ void* mem_alloc(size_t count, size_t size, const char* file, int line) {
   if (size != 0 && count > (UINT32_MAX - kMemOverhead) / size) return nullptr;
   size_t n = count * size;
   size_t total = n + kMemOverhead;
-  auto* block = static_cast<unsigned char*>(std::calloc(1, total));
-  if (block == nullptr) return nullptr;
+  // The block sits kHeapPad bytes into its heap allocation, so the caller's bytes (12 bytes
+  // further on) are 16-byte aligned and may hold any record; the block's own layout is as
+  // above.
+  auto* raw = static_cast<unsigned char*>(std::calloc(1, total + kHeapPad));
+  if (raw == nullptr) return nullptr;
+  unsigned char* block = raw + kHeapPad;
   block[0] = static_cast<unsigned char>(total);
   block[1] = static_cast<unsigned char>(total >> 8);
   block[2] = static_cast<unsigned char>(total >> 16);
@@ -76,7 +81,7 @@ void mem_free(void* pointer, const char* file, int line) {
               file ? file : "", line);
     return;
   }
-  std::free(block);
+  std::free(block - kHeapPad);
   g_live.fetch_sub(1);
 }
 

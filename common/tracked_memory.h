@@ -6,6 +6,8 @@
 //   [4]       "AAAAAAAA"  underwrite guard
 //   [12]      n caller bytes, zero-filled          <- the caller's pointer
 //   [12 + n]  "BBBBBBBB"  overwrite guard
+// The caller's pointer is 16-byte aligned (the heap allocation holds 4 bytes before the
+// block), so a tracked block may hold any record.
 // A corrupted block is reported to "\My Documents\memory.txt" and deliberately never
 // released. The allocator takes no lock; the heap is thread-safe.
 #pragma once

@@ -2,6 +2,7 @@
 // of the parser with its log line, hostile input and allocation failures.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <regex>
@@ -243,6 +244,10 @@ TEST(XmlScan, DocumentModel) {
   Parsed p = parse("<?xml version='1.0' encoding='UTF-8'?><a><b x='1'/>t</a>");
   EXPECT_EQ(p.status, 1);
   EXPECT_EQ(p.nodes, "0:a^-1 1:b^0{x=1} 2:t_inline^0{t_inline=t}");
+  // Records live in tracked blocks, which must be aligned for them.
+  void* block = MEM_ALLOC(1, sizeof(xml_node));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t), 0u);
+  MEM_FREE(block);
   EXPECT_EQ(parse("<x>hi</x>").nodes, "0:x^-1 1:t_inline^0{t_inline=hi}");
   EXPECT_EQ(parse("<a><b><c/></b><d>e</d></a>").nodes,
             "0:a^-1 1:b^0 2:c^1 3:d^0 4:t_inline^3{t_inline=e}");
