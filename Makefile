@@ -10,6 +10,7 @@ DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libsqlite3-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev \
 	clang libclang-rt-dev \
 	libwbxml2-dev \
+	libexpat1-dev libpugixml-dev libxml2-dev \
 	nginx lighttpd squid libcurl4-openssl-dev
 
 .PHONY: all deps build test build-sanitize test-sanitize fuzz clean

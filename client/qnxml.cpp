@@ -378,42 +378,42 @@ int process(const char* buffer, size_t length, xml_struct* document, char** styl
   }
   size_t normalized_length = 0;
   char* text = xml_normalize_space(copy, static_cast<size_t>(stripped), &normalized_length);
-  MEM_FREE(copy);
   if (text == nullptr) {
+    MEM_FREE(copy);
     log_message(-2024, kLogFailure, "error !new_xml");
     return -2024;
   }
+  // The copy is no longer read; it is at least as long as every later text, so it becomes the
+  // scan's decoding buffer.
+  char* scratch = copy;
   n = normalized_length;
 
   if (xml_get_encoding(text, n, &document->encoding) < 0) {
     MEM_FREE(text);
+    MEM_FREE(scratch);
     return -2000;
   }
 
-  char* without_pi = nullptr;
-  size_t without_pi_length = n;
-  int status = xml_strip_pi(text, n, &without_pi, &without_pi_length);
-  if (status != 1) {
+  int64_t without_pi = xml_strip_pi(text, n);
+  if (without_pi < 0) {
     MEM_FREE(text);
-    return status;
+    MEM_FREE(scratch);
+    return static_cast<int>(without_pi);
   }
-  if (without_pi != nullptr) {
-    MEM_FREE(text);
-    text = without_pi;
-    n = without_pi_length;
-  }
+  n = static_cast<size_t>(without_pi);
 
   int64_t skip = xml_skip_declaration(text, n);
   if (skip < 0) {
     MEM_FREE(text);
+    MEM_FREE(scratch);
     return static_cast<int>(skip);
   }
 
   Scan scan;
   scan.text = text + skip;
   scan.length = n - static_cast<size_t>(skip);
-  scan.scratch = static_cast<char*>(MEM_ALLOC(scan.length + 1, 1));
-  status = scan.scratch == nullptr ? -2000 : scan_text(scan);
+  scan.scratch = scratch;
+  int status = scan_text(scan);
   MEM_FREE(text);
   if (status != 1) return status;
   document->xml_root = scan.first;

@@ -1,6 +1,7 @@
 // Text utilities and whole-document passes of the XML parser.
 #include "client/qnxml_utils.h"
 
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <string_view>
@@ -255,6 +256,18 @@ int64_t xml_strip_comments(char* t, size_t n) {
   return static_cast<int64_t>(w);
 }
 
+namespace {
+
+// Bytes the normalisation rules react to: blanks, '=' and '>' (collapsing), and the last
+// bytes of "<pre" and "<![CDATA[" (verbatim copies).
+constexpr auto kNormalizeSpecial = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : {'\r', '\t', '\n', ' ', '=', '>', 'e', '['}) table[c] = true;
+  return table;
+}();
+
+}  // namespace
+
 char* xml_normalize_space(const char* in, size_t n, size_t* out_length) {
   char* out = new_text(n);
   if (out == nullptr) return nullptr;
@@ -265,6 +278,9 @@ char* xml_normalize_space(const char* in, size_t n, size_t* out_length) {
   size_t pre_close = 0, cdata_close = 0;
   bool pre_known = false, cdata_known = false;
   while (i < n) {
+    // Bytes that no rule looks at are copied in a run.
+    while (i < n && !kNormalizeSpecial[static_cast<unsigned char>(in[i])]) out[o++] = in[i++];
+    if (i >= n) break;
     char c = in[i++];
     if (c == '\r' || c == '\t' || c == '\n') c = ' ';
     out[o++] = c;
@@ -323,39 +339,27 @@ int xml_get_encoding(const char* text, size_t length, char** out) {
   return *out == nullptr ? -2000 : 1;
 }
 
-int xml_strip_pi(const char* text, size_t n, char** out, size_t* out_length) {
-  *out = nullptr;
-  *out_length = n;
+int64_t xml_strip_pi(char* text, size_t n) {
   size_t pos = find_in(text, n, 0, "<?");
-  if (pos == kNone) return 1;
-  char* result = new_text(n);
-  if (result == nullptr) return -2000;
-  std::memcpy(result, text, pos);
+  if (pos == kNone) return static_cast<int64_t>(n);
+  // The output never runs ahead of the input, so the pass works in place.
   size_t o = pos;
   for (;;) {
     size_t end = find_in(text, n, pos + 2, "?>");
-    if (end == kNone) {
-      MEM_FREE(result);
-      return -2023;
-    }
+    if (end == kNone) return -2023;
     pos = end + 2;
     if (pos < n && text[pos] == ' ') ++pos;
     size_t next = kNone;
     if (pos + 1 < n && (text[pos + 1] == '?' || text[pos + 1] == '!'))
       next = find_in(text, n, pos, "<?");
-    if (next == kNone) {
-      std::memcpy(result + o, text + pos, n - pos);
-      o += n - pos;
-      break;
-    }
-    std::memcpy(result + o, text + pos, next - pos);
-    o += next - pos;
+    size_t stop = next == kNone ? n : next;
+    std::memmove(text + o, text + pos, stop - pos);
+    o += stop - pos;
+    if (next == kNone) break;
     pos = next;
   }
-  result[o] = '\0';
-  *out = result;
-  *out_length = o;
-  return 1;
+  text[o] = '\0';
+  return static_cast<int64_t>(o);
 }
 
 int64_t xml_skip_declaration(const char* text, size_t n) {

@@ -49,11 +49,10 @@ char* xml_normalize_space(const char* text, size_t length, size_t* out_length);
 // *out (new string) when found, 0 when absent, -2000 when memory runs out.
 int xml_get_encoding(const char* text, size_t length, char** out);
 
-// Processing-instruction removal: the prolog, further leading processing instructions and
-// those reached through a chain of "<?" and "<!" constructs. Returns 1 with *out (new
-// string, or NULL when the text holds no "<?" and passes unchanged), -2023 for a "<?"
-// without "?>", -2000 when memory runs out.
-int xml_strip_pi(const char* text, size_t length, char** out, size_t* out_length);
+// Processing-instruction removal, in place: the prolog, further leading processing
+// instructions and those reached through a chain of "<?" and "<!" constructs. Returns the new
+// length (the text is terminated there), or -2023 for a "<?" without "?>".
+int64_t xml_strip_pi(char* text, size_t length);
 
 // Declaration skip: when the text begins with "<!", the number of bytes through the first
 // '>' and one space after it; 0 when it does not begin so; -2025 without a '>'.
