@@ -24,6 +24,7 @@ std::string strip_trailing_slashes(std::string dir) {
 void set_device_root(std::string_view dir) {
   std::lock_guard<std::mutex> guard(g_root_lock);
   g_root_override = strip_trailing_slashes(std::string(dir));
+  if (!g_root_override.empty()) setenv("VYRA_DEVICE", g_root_override.c_str(), 1);
 }
 
 std::string device_root() {

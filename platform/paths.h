@@ -11,7 +11,9 @@
 
 namespace plat {
 
-// Sets the device directory for this process (what --device gives). An empty text
+// Sets the device directory for this process (what --device gives). It is also put into
+// VYRA_DEVICE, so the shared libraries (each with its own copy of this layer) and child
+// processes agree on the device. Call it before other threads start. An empty text
 // falls back to VYRA_DEVICE again.
 void set_device_root(std::string_view dir);
 

@@ -79,6 +79,7 @@ TEST(Paths, DeviceOptionWinsAndIsRemoved) {
   EXPECT_EQ(argc, 2);
   EXPECT_STREQ(argv[1], "get");
   EXPECT_EQ(plat::device_root(), "/opt/dev");
+  EXPECT_STREQ(getenv("VYRA_DEVICE"), "/opt/dev");  // other copies of the layer see it too
   char* argv2[] = {a0, a4, nullptr};
   argc = 2;
   ASSERT_TRUE(plat::take_device_option(argc, argv2));

@@ -1,0 +1,11 @@
+// The event handlers: HandleQueueEvent (declared in vyraevent.h) and the browser signal
+// thread, which turns a document the browser saved into an event of type 2.
+#pragma once
+
+// Thread body started by listener_init: waits on "browser_event", reads
+// "\Program Files\Fennick3.0\content.mmc" and queues its bytes.
+void browser_signal_thread();
+
+// Test hook for the listener's tests: when VYRA_TEST_HOLD_SESSION_MS is set, a push or an
+// activation keeps the session busy (provisioning_active set) for that many system ms.
+int handler_test_hold_ms();

@@ -1,0 +1,233 @@
+#include "client/vyraevent.h"
+
+#include <cstring>
+
+#include "client/listener.h"
+#include "client/utils.h"
+#include "common/tracked_memory.h"
+#include "platform/clock.h"
+#include "telephony/include/kova.h"
+
+volatile int provisioning_active = 0;
+volatile int cancel_requested = 0;
+uint32_t g_events_handled = 0;
+uint32_t g_events_failed = 0;
+
+namespace {
+
+constexpr uint32_t kCounterWrap = 65000;
+constexpr int32_t kMaxMessageBytes = 1024;  // payload of the bridge's message record
+
+event_node* g_head = nullptr;
+event_node* g_tail = nullptr;
+
+// The queue mutex of the listener, or a private one before start-up and after shutdown
+// closed it (tests drive the queue without a listener).
+std::mutex g_fallback_mutex;
+std::mutex& queue_mutex() { return g_listener.queue_mutex ? *g_listener.queue_mutex : g_fallback_mutex; }
+
+void signal_queue() {
+  if (g_listener.queue_semaphore != nullptr) g_listener.queue_semaphore->release(1);
+}
+
+}  // namespace
+
+// ---- Queue ------------------------------------------------------------------------------
+
+int insert_event(const vyra_event* event) {
+  if (event == nullptr) {
+    log_message(0, kLogTrace, "insert_event is NULL");
+    return kErrMissingEvent;
+  }
+  log_message(0, kLogTrace, "insert_event is Valid");
+  auto* node = static_cast<event_node*>(MEM_ALLOC(1, sizeof(event_node)));
+  if (node == nullptr) {
+    log_message(0, kLogTrace, "eventlistsizeMEMALLOCfail");
+    return -2000;
+  }
+  node->type = event->type;
+  node->length = event->length;
+  if (event->length > 0) {
+    log_message(0, kLogTrace, "new->e.event_length OK");
+    node->data = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(event->length), 1));
+    if (node->data == nullptr) {
+      MEM_FREE(node);
+      return -2000;
+    }
+    if (event->data != nullptr) std::memcpy(node->data, event->data, static_cast<size_t>(event->length));
+  }
+  std::lock_guard<std::mutex> guard(queue_mutex());
+  if (g_tail == nullptr) {
+    g_head = g_tail = node;
+  } else {
+    g_tail->next = node;
+    g_tail = node;
+  }
+  return 0;
+}
+
+vyra_event* get_event() {
+  std::lock_guard<std::mutex> guard(queue_mutex());
+  event_node* node = g_head;
+  if (node == nullptr) return nullptr;
+  auto* event = static_cast<vyra_event*>(MEM_ALLOC(1, sizeof(vyra_event)));
+  if (event == nullptr) return nullptr;
+  event->type = node->type;
+  event->length = node->length;
+  // A zero-length event still gets a valid, empty buffer.
+  event->data = static_cast<unsigned char*>(MEM_ALLOC(node->length > 0 ? static_cast<size_t>(node->length) : 0, 1));
+  if (event->data == nullptr) {
+    MEM_FREE(event);
+    return nullptr;  // the node stays at the head
+  }
+  if (node->length > 0) std::memcpy(event->data, node->data, static_cast<size_t>(node->length));
+  g_head = node->next;
+  if (g_head == nullptr) g_tail = nullptr;
+  MEM_FREE(node->data);
+  MEM_FREE(node);
+  return event;
+}
+
+void free_event(vyra_event* event) {
+  if (event == nullptr) return;
+  MEM_FREE(event->data);
+  MEM_FREE(event);
+}
+
+int queued_event_count() {
+  std::lock_guard<std::mutex> guard(queue_mutex());
+  int n = 0;
+  for (event_node* p = g_head; p != nullptr; p = p->next) ++n;
+  return n;
+}
+
+// ---- Notification callback ---------------------------------------------------------------
+
+void vyra_notification_callback(uint32_t code, const void* data, uint32_t size, uint32_t user) {
+  (void)user;
+  handle_notification(code, data, size);
+}
+
+int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
+  (void)size;
+  unsigned char* copy = nullptr;
+  int32_t length = 0;
+  if (data != nullptr) {
+    // The record: a 32-bit little-endian length, then that many bytes (at most 1024).
+    const auto* record = static_cast<const unsigned char*>(data);
+    uint32_t declared = static_cast<uint32_t>(record[0]) | static_cast<uint32_t>(record[1]) << 8 |
+                        static_cast<uint32_t>(record[2]) << 16 | static_cast<uint32_t>(record[3]) << 24;
+    // A length past the record's payload area would read beyond it: refuse the message.
+    if (declared > static_cast<uint32_t>(kMaxMessageBytes)) {
+      log_message(0, kLogWarning, "message of size [%u] is larger than [%d]: dropped", declared, kMaxMessageBytes);
+      return -1;
+    }
+    length = static_cast<int32_t>(declared);
+    copy = static_cast<unsigned char*>(MEM_ALLOC(static_cast<size_t>(length) + 1, 1));
+    if (copy == nullptr) return -1;
+    std::memcpy(copy, record + 4, static_cast<size_t>(length));
+    log_hex_dump(0, copy, static_cast<size_t>(length));
+  }
+  log_message(0, kLogTrace, "DwCode value : [%d]", static_cast<int>(code));
+  int32_t result = 0;
+  switch (code) {
+    case KOVA_NOTIFY_MESSAGE: {
+      if (provisioning_active) {
+        log_message(0, kLogTrace, "proisioning is going on");
+        break;
+      }
+      if (copy == nullptr) {
+        // The bridge promised a message and gave none: nothing to queue.
+        log_message(0, kLogWarning, "message notification without a message");
+        result = kErrMissingEvent;
+        break;
+      }
+      vyra_event event{EVENT_WAP_PUSH, length, copy};
+      log_message(0, kLogTrace, "received from KOVA API message of size [%d]", length);
+      int rc = insert_event(&event);
+      if (rc != 0) {
+        result = rc;
+        break;
+      }
+      log_message(0, kLogTrace, "inserted into event queue element of size [%d] and signalling event queue", length);
+      signal_queue();
+      break;
+    }
+    case KOVA_NOTIFY_VYRAACTIVATE: {
+      if (provisioning_active) {
+        log_message(0, kLogTrace, "provisioning is going on");
+        break;
+      }
+      log_message(0, kLogTrace, "vyra activate received");
+      cancel_requested = 0;
+      vyra_event event{EVENT_KOVA_NOTIFY_CIIP, 0, nullptr};
+      log_message(0, kLogTrace, "Received KOVA_NOTIFY_VYRAACTIVATE");
+      int rc = insert_event(&event);
+      if (rc != 0) {
+        result = rc;
+        break;
+      }
+      signal_queue();
+      break;
+    }
+    case KOVA_NOTIFY_VYRASTOP:
+      log_message(0, kLogTrace, "vyra stop received");
+      cancel_requested = 1;
+      if (provisioning_active) {
+        log_message(0, kLogTrace, "provisioning is going on when  vyra received");
+        break;
+      }
+      log_message(0, kLogTrace, "exiting the vyra");
+      MEM_FREE(copy);
+      listener_terminate();
+      listener_exit_process();
+    default:
+      log_message(0, kLogTrace, "notification not for VYRA");
+      break;
+  }
+  MEM_FREE(copy);
+  return result;
+}
+
+// ---- Event thread -------------------------------------------------------------------------
+
+void wait_for_events() {
+  bool graceful = false;
+  while (!g_listener.terminate) {
+    plat::Semaphore* semaphore = g_listener.queue_semaphore;
+    int wait_return = semaphore ? semaphore->wait(plat::kInfinite) : -1;
+    log_message(0, kLogTrace, "queue_has_element release element in queue \n");
+    g_dynamic_memory_count = 0;
+    if (wait_return != 0) {
+      log_message(0, kLogTrace, "wait_return != WAIT_OBJECT_0 \n");
+      break;
+    }
+    // The data-session state is asked for, but an active session does not hold the
+    // event back: the event is handled now.
+    uint32_t state = 0;
+    if (KovaDSGetNAISignedState(g_listener.bridge_handle, &state) == 0 && state != 0)
+      log_message(0, kLogTrace, "Data session active \n");
+    log_message(0, kLogTrace, "before get event\n");
+    vyra_event* event = get_event();
+    log_message(0, kLogTrace, "after get event\n");
+    if (event != nullptr) {
+      log_message(0, kLogTrace, "Events handled [%d] Events failed to handle [%d]", g_events_handled, g_events_failed);
+      if (HandleQueueEvent(event) == 1)
+        ++g_events_handled;
+      else
+        ++g_events_failed;
+      free_event(event);
+      log_message(0, kLogTrace, "Events handled [%d] failed to handle [%d]", g_events_handled, g_events_failed);
+    }
+    if (g_events_handled == kCounterWrap || g_events_failed == kCounterWrap) g_events_handled = g_events_failed = 0;
+    log_message(0, kLogTrace, "wait_for_events: VYRA Terminating");
+    listener_terminate();
+    graceful = true;
+  }
+  if (!graceful) {
+    log_message(0, kLogTrace, "wait_for_events: VYRA Terminating (non-graceful).");
+    listener_terminate();
+  }
+  log_message(0, kLogTrace, "wait_for_events: Exiting");
+  plat::send_message(g_listener.window, plat::WM_CLOSE, 0, 0);
+}
