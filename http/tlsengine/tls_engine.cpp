@@ -2,6 +2,7 @@
 // the network only through a BIO whose read and write go to the glue's callbacks.
 #include "http/tlsengine/tls_engine.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <openssl/err.h>
@@ -280,7 +281,11 @@ TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
   }
   SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
   SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
-  SSL_CTX_set_default_verify_paths(e->ssl_ctx);  // the system's trust store
+  // The system's trust store, through its hashed directory: certificates are read only
+  // when a chain needs them (loading the whole bundle would cost more than a handshake).
+  const char* dir = std::getenv(X509_get_default_cert_dir_env());
+  if (SSL_CTX_load_verify_dir(e->ssl_ctx, dir != nullptr ? dir : X509_get_default_cert_dir()) != 1)
+    ERR_clear_error();
   SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
   SSL_CTX_set_read_ahead(e->ssl_ctx, 1);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+
 #include "common/tracked_memory.h"
 #include "http/http_internal.h"
 #include "tests/support/test_support.h"
@@ -480,4 +482,57 @@ TEST(Handles, ArgumentChecksAndSignature) {
   EXPECT_EQ(qn_set_dataconnection_callback(nullptr, nullptr), -1);
   EXPECT_STREQ(get_proxy_address(0x0A000102), "10.0.1.2");
   EXPECT_EQ(__qn_free_http_info(), 1);
+}
+
+namespace {
+std::string hex_digest(const EVP_MD* md, const std::string& text) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(text.data(), text.size(), out, &n, md, nullptr);
+  std::string hex;
+  char b[3];
+  for (unsigned int i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", out[i]);
+    hex += b;
+  }
+  return hex;
+}
+std::string param(const std::string& v, const std::string& name) {
+  size_t p = v.find("," + name + "=");
+  if (p == std::string::npos) return "<absent>";
+  p += name.size() + 2;
+  if (v[p] == '"') return v.substr(p + 1, v.find('"', p + 1) - p - 1);
+  return v.substr(p, v.find(',', p) - p);
+}
+}  // namespace
+
+TEST(DigestCredentials, QopOpaqueAndSha256FromTheChallenge) {
+  http_header* list = nullptr;
+  ASSERT_EQ(qn_get_header_information(&list, "WWW-Authenticate: Digest realm=\"r\", nonce=\"n1\", "
+                                             "qop=\"auth\", opaque=\"op\", algorithm=SHA-256\r\n"), 1);
+  digest_info info{};
+  ASSERT_EQ(get_digest_info(&info, list), 1);
+  free_header(list);
+  info.username = const_cast<char*>("u");
+  info.password = const_cast<char*>("p");
+  Handle h;
+  ASSERT_EQ(qn_http_url(h.h, "http://h/x?y", "b", 1), 1);
+  ASSERT_EQ(qn_add_digest_authorization(h.h, &info, "http://h/x?y"), 1);
+  std::string v = h.h->head.first->value;
+  EXPECT_EQ(v.rfind("Digest username=\"u\",realm=\"r\",nonce=\"n1\",uri=\"/x?y\",response=\"", 0), 0u) << v;
+  EXPECT_EQ(param(v, "algorithm"), "SHA-256");
+  EXPECT_EQ(param(v, "opaque"), "op");
+  EXPECT_EQ(param(v, "qop"), "auth");
+  EXPECT_EQ(param(v, "nc"), "00000001");
+  std::string cnonce = param(v, "cnonce");
+  EXPECT_EQ(cnonce.size(), 32u);
+  const EVP_MD* md = EVP_sha256();
+  std::string ha1 = hex_digest(md, "u:r:p");
+  std::string ha2 = hex_digest(md, "POST:/x?y");
+  EXPECT_EQ(param(v, "response"), hex_digest(md, ha1 + ":n1:00000001:" + cnonce + ":auth:" + ha2));
+  // A second header gets a fresh client nonce.
+  ASSERT_EQ(qn_add_digest_authorization(h.h, &info, "/x?y"), 1);
+  EXPECT_NE(param(h.h->head.last->value, "cnonce"), cnonce);
+  MEM_FREE(info.realm);
+  MEM_FREE(info.nonce);
 }

@@ -3,6 +3,10 @@
 // (absolute-form requests, CONNECT tunnels, a kept connection with one handshake).
 #include <gtest/gtest.h>
 
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
 #include <string>
 
 #include "common/tracked_memory.h"
@@ -142,6 +146,27 @@ TEST_F(Nginx, HttpsWithTheTestCaAndRefusals) {
     EXPECT_NE(out.find(c.line), std::string::npos) << c.name << ": " << out;
     EXPECT_NE(out.find("Common Name = [localhost]\n"), std::string::npos) << c.name;
   }
+}
+
+TEST_F(Nginx, SystemTrustStoreIsConsulted) {
+  // A private "system" store holding the test CA under its subject hash.
+  FILE* f = std::fopen(pki.ca_pem.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  X509* ca = PEM_read_X509(f, nullptr, nullptr, nullptr);
+  std::fclose(f);
+  ASSERT_NE(ca, nullptr);
+  char name[32];
+  std::snprintf(name, sizeof name, "store/%08lx.0", X509_subject_name_hash(ca));
+  X509_free(ca);
+  dir.write(name, vyra_test::read_file(pki.ca_pem));
+  setenv("SSL_CERT_DIR", dir.file("store").c_str(), 1);
+  Handle h;  // no trusted certificate of its own
+  testing::internal::CaptureStdout();
+  Result r = fetch(h.h, https("/hello.txt", "localhost"));
+  testing::internal::GetCapturedStdout();
+  unsetenv("SSL_CERT_DIR");
+  EXPECT_EQ(r.rc, 1);
+  EXPECT_EQ(r.body, "hello from nginx\n");
 }
 
 TEST(Lighttpd, BasicAndDigestCredentials) {
