@@ -7,6 +7,7 @@
 #include "platform/debug_output.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "telephony/bridge.h"
 #include "telephony/include/kova.h"
 
@@ -29,6 +30,11 @@ ModemCommands* g_modem = nullptr;
 RilDevChannel* g_channel = nullptr;
 std::thread* g_notify_thread = nullptr;
 std::atomic<bool> g_notify_stop{false};
+// Set by an exit handler: at process exit the library's static objects are gone before its
+// unload runs, so the unload leaves the registry connection to the process's end.
+std::atomic<bool> g_process_exiting{false};
+
+void MarkProcessExit() { g_process_exiting = true; }
 
 void NotificationMain() {
   plat::NamedEvent* events[2] = {plat::event_open("ZEM_NOTIFY_VYRAACTIVATE"), plat::event_open("ZEM_NOTIFY_VYRASTOP")};
@@ -58,6 +64,9 @@ void NotificationMain() {
 __attribute__((constructor)) void LibraryLoad() {
   g_modem = new ModemCommands;
   g_channel = new RilDevChannel;
+  // Registered with the library's handle: it runs at exit(), but at dlclose only after
+  // the unload below.
+  std::atexit(MarkProcessExit);
   plat::debug_output("\r\n KovaDll.dll Start!!!\r\n");
 }
 
@@ -79,6 +88,7 @@ __attribute__((destructor)) void LibraryUnload() {
   delete g_channel;
   g_modem = nullptr;
   g_channel = nullptr;
+  if (!g_process_exiting) plat::reg_close();  // the library's own connection
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ class ModemCoreTest : public ::testing::Test {
     p[0] = cmd;
     p[1] = static_cast<uint8_t>(item);
     p[2] = static_cast<uint8_t>(item >> 8);
-    std::memcpy(&p[3], data.data(), data.size());
+    if (!data.empty()) std::memcpy(&p[3], data.data(), data.size());
     return core_.HandlePacket(p.data(), p.size());
   }
   static uint16_t Status(const Bytes& r) { return static_cast<uint16_t>(r[131] | r[132] << 8); }

@@ -197,9 +197,11 @@ TEST_F(KovaLibrary, ActiveProfileReadAndWrittenThroughTheModem) {
   modem.Kill();
   EXPECT_EQ(get_id_(handle_, &index), -1);
   ASSERT_TRUE(modem.Start());
-  ASSERT_EQ(init_(&on_client, 0x70000, 0, &handle_), 0);  // reattach
-  ASSERT_EQ(get_id_(handle_, &index), 0);
+  KOVA_HANDLE again = nullptr;
+  ASSERT_EQ(init_(&on_client, 0x70000, 0, &again), 0);  // reattach
+  ASSERT_EQ(get_id_(again, &index), 0);
   EXPECT_EQ(index, 2);
+  ASSERT_EQ(deinit_(again), 0);
   ASSERT_EQ(deinit_(handle_), 0);
   handle_ = nullptr;
   EXPECT_EQ(get_id_(nullptr, &index), -1);  // closed channel

@@ -75,7 +75,7 @@ Bytes item_reply(uint16_t item, uint16_t status, Bytes data) {
   r[0] = 0x26;
   r[1] = static_cast<uint8_t>(item);
   r[2] = static_cast<uint8_t>(item >> 8);
-  std::memcpy(&r[3], data.data(), data.size());
+  if (!data.empty()) std::memcpy(&r[3], data.data(), data.size());
   r[131] = static_cast<uint8_t>(status);
   r[132] = static_cast<uint8_t>(status >> 8);
   return r;
