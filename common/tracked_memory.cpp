@@ -115,3 +115,6 @@ void mem_trace(const char* format, ...) {
 void mem_test_fail_nth(uint64_t n) { g_fail_at.store(n == 0 ? 0 : g_allocations.load() + n); }
 uint64_t mem_test_allocations() { return g_allocations.load(); }
 int64_t mem_test_live_blocks() { return g_live.load(); }
+void mem_test_release_corrupted(void* pointer) {
+  if (pointer != nullptr) std::free(static_cast<unsigned char*>(pointer) - kMemHeaderSize - kHeapPad);
+}

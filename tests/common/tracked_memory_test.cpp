@@ -17,7 +17,7 @@ uint32_t stored_total(const void* p) {
 
 // The allocator keeps corrupted blocks for the rest of the run; the test gives them back
 // to the heap itself so the leak checker stays quiet.
-void release_corrupted(void* p) { std::free(static_cast<unsigned char*>(p) - kMemHeaderSize); }
+void release_corrupted(void* p) { mem_test_release_corrupted(p); }
 
 class TrackedMemory : public ::testing::Test {
  protected:
