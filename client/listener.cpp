@@ -146,8 +146,9 @@ int listener_terminate() {
   g_listener.queue_mutex = nullptr;
   g_listener.terminate = 1;
   g_listener.event_thread_started = false;
-  // The browser thread may be waiting on the event: the handle stays valid (it is shared
-  // by name), only our reference is dropped.
+  // The browser thread waits on its own handle of the same named event, so closing ours
+  // does not pull the event from under it.
+  plat::event_close(g_listener.browser_event);
   g_listener.browser_event = nullptr;
   g_listener.browser_thread_started = false;
   g_listener.initialized = 0;

@@ -129,6 +129,22 @@ TEST_F(EventQueue, CallbackRefusesBadRecordsAndDropsDuringASession) {
   EXPECT_EQ(cancel_requested, 0);  // an activation clears a stale cancel
 }
 
+TEST_F(EventQueue, FloodOfPushesIsQueuedInOrder) {
+  log_close();  // keep the flood out of the log file
+  constexpr int kFlood = 100001;
+  for (int i = 0; i < kFlood; ++i) {
+    std::string msg = record(std::string(1, static_cast<char>(i & 0x7f)), 1);
+    ASSERT_EQ(handle_notification(KOVA_NOTIFY_MESSAGE, msg.data(), 1028), 0);
+  }
+  EXPECT_EQ(queued_event_count(), kFlood);
+  for (int i = 0; i < kFlood; ++i) {
+    vyra_event* e = get_event();
+    ASSERT_NE(e, nullptr);
+    ASSERT_EQ(e->data[0], i & 0x7f);
+    free_event(e);
+  }
+}
+
 TEST_F(EventQueue, TerminateTwice) {
   ASSERT_EQ(listener_init(), 0);
   EXPECT_EQ(listener_terminate(), 0);
