@@ -86,7 +86,7 @@ struct RilClient {
   std::condition_variable cv;
   bool dead = false;          // the connection is gone (EOF, error, deinitialise)
   bool dispatch_open = false; // notifications wait until ril_initialize handed out *out
-  bool stopping = false;
+  std::atomic<bool> stopping{false};
   std::map<uint32_t, SyncWait*> sync_waits;
   std::set<uint32_t> async_ids;  // device-specific requests without a result yet
   std::deque<RilFrame> notifications;

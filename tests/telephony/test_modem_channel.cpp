@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 #include "platform/clock.h"
 #include "telephony/message_queue.h"
@@ -284,6 +285,45 @@ TEST_F(ChannelTest, FailedResultsRadioOffAndADaemonThatDiesFailTheExchange) {
   // The lost connection completes the request at once instead of after 15 s.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(channel.Exchange(packet, 1, reply, sizeof reply));
+}
+
+std::vector<uint8_t> g_delivered;
+void keep_message(uint32_t code, const void* data, uint32_t size, uint32_t) {
+  if (code != KOVA_NOTIFY_MESSAGE || size != sizeof(KovaMessageRecord)) return;
+  const auto* r = static_cast<const KovaMessageRecord*>(data);
+  g_delivered.assign(r->data, r->data + r->length);
+}
+
+TEST_F(ChannelTest, NotificationsShorterThanTheirPayloadAreDropped) {
+  plat::set_time_scale_for_test(0.01);
+  vyra_test::FakeRadio radio([](vyra_test::FakeRadio&, const plat::RilFrame&) {});
+  g_delivered.clear();
+  channel.SetClient(&keep_message, 0);
+  ASSERT_TRUE(channel.Open());
+  auto notify = [&](uint32_t code, const Bytes& payload) {
+    plat::RilFrame f;
+    f.type = plat::kRilFrameNotify;
+    f.code = code;
+    f.payload = payload;
+    Bytes bytes;
+    plat::ril_encode_frame(f, &bytes);
+    radio.SendRaw(bytes);
+  };
+  notify(kova::kNotifyIncomingMessage, {1, 0, 0});              // no whole length word
+  notify(kova::kNotifyIncomingMessage, {5, 0, 0, 0, 'a'});      // claims more than it carries
+  notify(kova::kNotifyIncomingMessage, {0x01, 0x04, 0, 0, 'a'});  // over 1024
+  notify(kova::kNotifyDataSessionState, {2, 0});
+  notify(kova::kNotifyIncomingMessage, {2, 0, 0, 0, 'o', 'k'});
+  for (int i = 0; i < 300 && g_delivered.empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(g_delivered, (Bytes{'o', 'k'}));
+  EXPECT_EQ(channel.queued(), 0u);
+  EXPECT_FALSE(channel.monitor_running());
+  std::string log = DebugLog();
+  EXPECT_NE(log.find("message notification of 3 bytes dropped"), std::string::npos);
+  EXPECT_NE(log.find("message of length 5 in a 5-byte notification dropped"), std::string::npos);
+  EXPECT_NE(log.find("message of length 1025"), std::string::npos);
+  EXPECT_NE(log.find("data-session notification of 2 bytes dropped"), std::string::npos);
+  channel.SetClient(nullptr, 0);
 }
 
 TEST_F(ChannelTest, ClosedChannelAndNoDaemonFail) {
