@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include "sim/diag_text.h"
 #include "tests/sim/modem_process.h"
+#include "tests/telephony/fake_radio.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -269,23 +270,31 @@ TEST(RilClient, WithoutADaemonEverythingFailsCleanly) {
 
 TEST(RilClient, ADaemonThatDiesCompletesOutstandingRequests) {
   vyra_test::TempDevice dev;
-  ModemProcess modem(dev.root());
-  ASSERT_TRUE(modem.running());
   Collector col;
   plat::RilClient* client = nullptr;
-  ASSERT_EQ(plat::ril_initialize(&Collector::OnResult, nullptr, 0, &col, &client), 0);
-  // Unknown device-specific code: answered, with the id ril_devspecific gave.
-  uint32_t block[2] = {4242, 0};
-  uint32_t id = 0;
-  ASSERT_EQ(plat::ril_devspecific(client, block, sizeof block, &id), 0);
-  ASSERT_TRUE(col.WaitForResults(1));
-  EXPECT_EQ(col.results[0], std::make_pair(plat::kRilResultUnsupported, id));
-
-  modem.Kill();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(plat::ril_devspecific(client, block, sizeof block, &id), -1);
-  uint32_t state;
-  EXPECT_EQ(plat::ril_get_radio_state(client, &state), -1);
+  {
+    // The daemon answers the first request and dies on the second, leaving it open.
+    std::atomic<int> seen{0};
+    vyra_test::FakeRadio radio([&](vyra_test::FakeRadio& r, const plat::RilFrame& f) {
+      if (seen++ == 0)
+        r.Answer(f.id, plat::kRilResultUnsupported, {});
+      else
+        r.DropClient();
+    });
+    ASSERT_EQ(plat::ril_initialize(&Collector::OnResult, nullptr, 0, &col, &client), 0);
+    uint32_t block[2] = {4242, 0};
+    uint32_t first = 0, second = 0;
+    ASSERT_EQ(plat::ril_devspecific(client, block, sizeof block, &first), 0);
+    ASSERT_TRUE(col.WaitForResults(1));
+    ASSERT_EQ(plat::ril_devspecific(client, block, sizeof block, &second), 0);
+    EXPECT_NE(first, second);
+    ASSERT_TRUE(col.WaitForResults(2));
+    EXPECT_EQ(col.results[0], std::make_pair(plat::kRilResultUnsupported, first));
+    EXPECT_EQ(col.results[1], std::make_pair(plat::kRilResultDisconnected, second));
+    EXPECT_EQ(plat::ril_devspecific(client, block, sizeof block, &second), -1);
+    uint32_t state;
+    EXPECT_EQ(plat::ril_get_radio_state(client, &state), -1);
+  }
   plat::ril_deinitialize(client);
 }
 
