@@ -12,6 +12,9 @@ namespace kova {
 
 ModemCommands& Modem();
 RilDevChannel& Channel();
+// The library's own file (what the handset records as the module instance), recorded at
+// load; the session's user interface finds its resources next to it.
+const char* ModulePath();
 
 // The active data-profile index saved by the first successful KovaMMCGetCurrentNAIID of
 // the process, for the session end to put back; kNoSavedProfile while none is saved.

@@ -1,6 +1,7 @@
 // Library life cycle, the client handle and the notification thread.
 #include <atomic>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <thread>
 
 #include "platform/clock.h"
@@ -61,7 +62,12 @@ void NotificationMain() {
   plat::event_close(events[1]);
 }
 
+const char* g_module_path = "";
+
 __attribute__((constructor)) void LibraryLoad() {
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&LibraryLoad), &info) != 0 && info.dli_fname != nullptr)
+    g_module_path = info.dli_fname;  // owned by the loader, valid while the library is loaded
   g_modem = new ModemCommands;
   g_channel = new RilDevChannel;
   // Registered with the library's handle: it runs at exit(), but at dlclose only after
@@ -95,6 +101,7 @@ __attribute__((destructor)) void LibraryUnload() {
 
 ModemCommands& Modem() { return *g_modem; }
 RilDevChannel& Channel() { return *g_channel; }
+const char* ModulePath() { return g_module_path; }
 
 }  // namespace kova
 
