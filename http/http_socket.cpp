@@ -126,7 +126,7 @@ int http_open_connection(http_init* handle, const char* host, int port) {
   http_status(cb, count++, 1, kTextConnecting);
 
   uint32_t address = 0;
-  if (std::atoi(host) >= 1) {
+  if (std::strtol(host, nullptr, 10) >= 1) {
     // A host that starts with a number is a dotted address, never a name.
     address = inet_addr(host);
     if (address == INADDR_NONE) rc = HTTP_RESOLVE_FAILED;
@@ -229,10 +229,10 @@ int http_wait_readable(int socket, int rounds, http_status_callback cb, dataconn
     }
     if (http_status(cb, g_http_running_count++, 1, kTextReceiving) == HTTP_CANCELLED) return HTTP_CANCELLED;
     int ready = poll_one(socket, POLLIN, kWaitMs, &budget->waited_ms);
-    if (ready != 0) return HTTP_OK;  // readable, or an error the recv will report
-    if (++budget->idle >= rounds) return HTTP_RECEIVE_FAILED;
     // A trickle never leaves a wait empty; the time spent waiting is bounded all the same.
     if (budget->waited_ms >= static_cast<uint32_t>(rounds) * kWaitMs) return HTTP_RECEIVE_FAILED;
+    if (ready != 0) return HTTP_OK;  // readable, or an error the recv will report
+    if (++budget->idle >= rounds) return HTTP_RECEIVE_FAILED;
   }
 }
 
