@@ -282,7 +282,7 @@ bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* wh
                      "shutdown_lifetime 0 seconds\nacl CONNECT method CONNECT\nhttp_access allow all\n"
                      "via off\nforwarded_for delete\n";
   dir.write("squid.conf", conf);
-  return p->start({"/usr/sbin/squid", "-N", "-f", d + "/squid.conf"}, d + "/squid.out", {port}, why);
+  return p->start({"/usr/sbin/squid", "-N", "-n", "vyra" + std::to_string(port), "-f", d + "/squid.conf"}, d + "/squid.out", {port}, why);
 }
 
 }  // namespace http_test
