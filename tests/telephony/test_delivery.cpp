@@ -145,22 +145,23 @@ TEST_F(DeliveryTest, TwoQueuedMessagesNeedTwoTriggers) {
 }
 
 TEST_F(DeliveryTest, DormantAndIdleForAMinuteDeliversAndUserActivityRestartsTheMinute) {
+  plat::set_time_scale_for_test(0.05);  // the minute is 3 s here
   Sim({"state", "data-dormant"});
   auto start = Clock::now();
   Sim({"message", "--hex", "DD"});
   ASSERT_TRUE(WaitLog("\r\nDormant(initial),launched monitor thread\r\n"));
   EXPECT_TRUE(channel_.monitor_running());
-  // Two user actions, 0.8 "minutes" apart: the minute starts again each time.
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  // Two user actions a third of a minute apart: the minute starts again each time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   plat::NamedEvent* user = plat::event_open("UserActiveToVYRA");
   ASSERT_NE(user, nullptr);
   plat::event_set(user);
   ASSERT_TRUE(WaitLog("\r\nUserActiveToIME EVENT,Reset timer\r\n"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   plat::event_set(user);
   plat::event_close(user);
-  ASSERT_TRUE(WaitMessages(1, 15000));
-  EXPECT_GE(Ms(received_.times[0] - start), 1600 + 1200 - 100);
+  ASSERT_TRUE(WaitMessages(1, 20000));
+  EXPECT_GE(Ms(received_.times[0] - start), 2000 + 3000 - 100);
   EXPECT_EQ(received_.messages[0], "\xDD");
   std::string log = DebugLog();
   EXPECT_NE(log.find("\r\nNo Data,No User interaction Over 1min\r\n"), std::string::npos);
