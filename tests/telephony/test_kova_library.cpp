@@ -116,8 +116,8 @@ TEST_F(KovaLibrary, LoadAndUnloadWriteTheirLines) {
   // The unload runs when a process that opened the bridge ends normally, threads running.
   pid_t child = fork();
   if (child == 0) {
-    KOVA_HANDLE h = nullptr;
-    _exit(init_(&on_client, 0x70000, 0, &h) == 0 ? (std::exit(0), 0) : 3);
+    static KOVA_HANDLE open_handle = nullptr;  // still open at exit, and reachable
+    _exit(init_(&on_client, 0x70000, 0, &open_handle) == 0 ? (std::exit(0), 0) : 3);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
