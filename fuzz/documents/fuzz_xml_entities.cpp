@@ -9,6 +9,7 @@
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
   std::vector<char> buffer(data, data + size);
   size_t n = 0;
   char* span = xml_decode_entities_span(buffer.data(), size, &n);
