@@ -5,6 +5,7 @@
 //
 // Exit codes: 0 after a clean stop, 1 when it cannot start (device held, socket, database),
 // 2 on bad usage.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <csignal>
@@ -56,7 +57,25 @@ struct Client {
   std::vector<uint8_t> in;
   bool registered = false;
   uint32_t classes = 0;
+  bool broken = false;  // a frame could not be written whole: the stream is lost
 };
+
+// A client that stops reading must not stall the daemon: sends give up after 2 s, and a
+// frame that could not be written whole ends that client's connection.
+bool send_whole(Client& c, const std::vector<uint8_t>& bytes) {
+  if (c.broken) return false;
+  size_t off = 0;
+  while (off < bytes.size()) {
+    ssize_t n = send(c.fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      c.broken = true;
+      return false;
+    }
+    off += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 class Daemon {
  public:
@@ -164,8 +183,7 @@ void Daemon::Reply(Client& c, uint32_t id, uint32_t code, const std::vector<uint
   f.payload = data;
   std::vector<uint8_t> bytes;
   plat::ril_encode_frame(f, &bytes);
-  if (send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-    log("short write of a result to client %d", c.fd);
+  if (!send_whole(c, bytes)) log("result for client %d could not be written, dropping it", c.fd);
 }
 
 void Daemon::Notify(uint32_t code, const std::vector<uint8_t>& data) {
@@ -178,8 +196,7 @@ void Daemon::Notify(uint32_t code, const std::vector<uint8_t>& data) {
   uint32_t cls = plat::ril_notification_class(code);
   for (Client& c : clients_) {
     if (!c.registered || (c.classes & cls) == 0) continue;
-    if (send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-      log("short write of notification 0x%X to client %d", code, c.fd);
+    if (!send_whole(c, bytes)) log("notification 0x%X for client %d could not be written, dropping it", code, c.fd);
   }
   log("notification 0x%X (%zu bytes)", code, data.size());
 }
@@ -203,7 +220,11 @@ void Daemon::DeliverStored(Client& c) {
     f.payload = payload;
     std::vector<uint8_t> bytes;
     plat::ril_encode_frame(f, &bytes);
-    send(c.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    // A message that cannot be written goes back to the store for the next client.
+    if (!send_whole(c, bytes)) {
+      store_->AddMessage(m);
+      continue;
+    }
     log("delivered a stored message of %zu bytes", m.size());
   }
 }
@@ -371,7 +392,11 @@ int Daemon::Run() {
     if (fds[0].revents) break;
     if (fds[1].revents & POLLIN) {
       int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) clients_.push_back(Client{fd, {}, false, 0});
+      if (fd >= 0) {
+        timeval limit{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        clients_.push_back(Client{fd, {}, false, 0, false});
+      }
     }
     // Walk the clients that were polled; new ones wait for the next round.
     std::vector<int> drop;
@@ -383,6 +408,8 @@ int Daemon::Run() {
         break;
       }
     }
+    for (const Client& c : clients_)
+      if (c.broken && std::find(drop.begin(), drop.end(), c.fd) == drop.end()) drop.push_back(c.fd);
     for (int fd : drop) {
       for (size_t i = 0; i < clients_.size(); ++i) {
         if (clients_[i].fd != fd) continue;
