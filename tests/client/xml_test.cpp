@@ -227,6 +227,22 @@ TEST(XmlPasses, StyleSheetText) {
   EXPECT_EQ(style, nullptr);
 }
 
+TEST(XmlPasses, ProcessingInstructionRemovalInPlace) {
+  auto strip = [](std::string s) {
+    int64_t n = xml_strip_pi(s.data(), s.size());
+    return n < 0 ? std::to_string(n) : s.substr(0, static_cast<size_t>(n));
+  };
+  EXPECT_EQ(strip("<a></a>"), "<a></a>");
+  EXPECT_EQ(strip("<?xml v?> <?b?><!D><?c?><a/>"), "<!D><a/>");  // a chain through "<!"
+  EXPECT_EQ(strip("x<?p?>y<?q?>z"), "xy<?q?>z");               // stops at ordinary content
+  EXPECT_EQ(strip("<?p?>"), "");
+  EXPECT_EQ(strip("<?>"), "-2023");  // the '?' of "<?" does not close it
+  EXPECT_EQ(strip("<?p?><?q"), "-2023");
+  EXPECT_EQ(xml_skip_declaration("<!a> b", 6), 5);
+  EXPECT_EQ(xml_skip_declaration("<a>", 3), 0);
+  EXPECT_EQ(xml_skip_declaration("<!a", 3), -2025);
+}
+
 TEST(XmlPasses, ProcessingInstructionsAndDeclaration) {
   EXPECT_EQ(parse("<?xml version='1.0'?> <?a?><!DOCTYPE a><a></a>").nodes, "0:a^-1");
   // A declaration with an internal subset is cut at its first '>': the rest is text before
