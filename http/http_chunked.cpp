@@ -96,7 +96,8 @@ int chunk_feed(chunk_parser* p, const unsigned char* data, size_t len, size_t* p
         size_t avail = len - i;
         size_t take = p->remaining < avail ? static_cast<size_t>(p->remaining) : avail;
         if (out != nullptr) {
-          std::memcpy(out + *out_len, data + i, take);
+          // memmove: decoding in place writes behind the read position.
+          std::memmove(out + *out_len, data + i, take);
           *out_len += take;
         }
         i += take;
@@ -159,6 +160,8 @@ int chunk_feed(chunk_parser* p, const unsigned char* data, size_t len, size_t* p
   return rc;
 }
 
+bool chunk_in_data(const chunk_parser* p) { return p->state == DATA; }
+
 int http_chunked_decode(const unsigned char* body, size_t len, unsigned char** out, size_t* out_len) {
   *out = nullptr;
   *out_len = 0;
@@ -171,7 +174,7 @@ int http_chunked_decode(const unsigned char* body, size_t len, unsigned char** o
   if (rc == 0) {
     // Ran out of input: inside a chunk's data the chunk is larger than the body; elsewhere
     // the last chunk never came.
-    rc = (p.state == DATA) ? HTTP_BAD_CHUNK : 0;
+    rc = chunk_in_data(&p) ? HTTP_BAD_CHUNK : 0;
   }
   if (rc != 1) {
     MEM_FREE(buf);

@@ -381,8 +381,9 @@ void http_response_release(http_response* r) {
   r->body_length = 0;
 }
 
-int http_split_response(const char* buf, size_t len, bool eof, bool connect_reply,
-                        http_response* out) {
+namespace {
+
+int split(const char* buf, size_t len, bool eof, bool connect_reply, http_response* out, char** owned) {
   *out = http_response{};
   response_scan scan;
   scan.connect_reply = connect_reply;
@@ -395,7 +396,30 @@ int http_split_response(const char* buf, size_t len, bool eof, bool connect_repl
   if (scan.end > scan.body_start) {
     const char* body = buf + scan.body_start;
     size_t n = scan.end - scan.body_start;
-    if (scan.framing == FRAMING_CHUNKED) {
+    if (owned != nullptr) {
+      // The receive buffer becomes the body: moved (or decoded) to its start.
+      char* b = *owned;
+      size_t total = n;
+      if (scan.framing == FRAMING_CHUNKED) {
+        chunk_parser p;
+        size_t pos = 0;
+        total = 0;
+        rc = chunk_feed(&p, reinterpret_cast<const unsigned char*>(body), n, &pos,
+                        reinterpret_cast<unsigned char*>(b), &total);
+        if (rc == 0) rc = chunk_in_data(&p) ? HTTP_BAD_CHUNK : 0;
+        if (rc != 1) {
+          http_response_release(out);
+          return rc;
+        }
+        out->chunked = true;
+      } else {
+        std::memmove(b, body, n);
+      }
+      b[total] = 0;
+      out->body = b;
+      out->body_length = total;
+      *owned = nullptr;
+    } else if (scan.framing == FRAMING_CHUNKED) {
       unsigned char* decoded = nullptr;
       size_t decoded_len = 0;
       rc = http_chunked_decode(reinterpret_cast<const unsigned char*>(body), n, &decoded, &decoded_len);
@@ -420,4 +444,14 @@ int http_split_response(const char* buf, size_t len, bool eof, bool connect_repl
     return 0;
   }
   return HTTP_OK;
+}
+
+}  // namespace
+
+int http_split_response(const char* buf, size_t len, bool eof, bool connect_reply, http_response* out) {
+  return split(buf, len, eof, connect_reply, out, nullptr);
+}
+
+int http_split_response_in_place(char** buf, size_t len, bool eof, http_response* out) {
+  return split(*buf, len, eof, false, out, buf);
 }

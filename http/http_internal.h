@@ -166,6 +166,8 @@ struct chunk_parser {
 // more input is needed, -3016 for a malformed or overflowing chunk size.
 int chunk_feed(chunk_parser* p, const unsigned char* data, size_t len, size_t* pos,
                unsigned char* out, size_t* out_len);
+// Whether the parser stopped inside a chunk's data (the chunk is larger than the input).
+bool chunk_in_data(const chunk_parser* p);
 // Decodes a whole chunked body. 1 with *out (new buffer, NUL after *out_len bytes);
 // 0 when the body ends before its last chunk; -3016 malformed or a chunk beyond the body;
 // -2000.
@@ -201,6 +203,9 @@ struct http_response {
 // before its last chunk). On failure nothing stays allocated.
 int http_split_response(const char* buf, size_t len, bool eof, bool connect_reply,
                         http_response* out);
+// The same for a tracked receive buffer of at least len + 1 bytes that the split may take
+// over as the body (decoded in place): *buf is NULL afterwards when it did.
+int http_split_response_in_place(char** buf, size_t len, bool eof, http_response* out);
 void http_response_release(http_response* r);
 
 // ---- Authentication (http_digest.cpp) ----------------------------------------------------

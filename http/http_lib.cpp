@@ -371,7 +371,7 @@ extern "C" PARSEK_API int qn_http_data(http_init* handle, char** body, int* body
       if (rc == HTTP_OK) rc = receive_response(h, &raw, &raw_len, &eof);
     }
     if (rc == HTTP_OK) {
-      rc = http_split_response(raw, raw_len, eof, false, &resp);
+      rc = http_split_response_in_place(&raw, raw_len, eof, &resp);
       if (rc == HTTP_OK && h->server != nullptr) {
         size_t off = 0, len = 0;
         bool close = eof;

@@ -261,11 +261,15 @@ int read_from_socket(int socket, int rounds, http_status_callback cb, dataconnec
       buf = bigger;
       cap += grow;
     }
-    rc = http_wait_readable(socket, rounds, cb, dc, &budget, "read_from_socket : No Data connection");
-    if (rc != HTTP_OK) break;
-    rc = 0;
+    // Data already waiting is taken at once; only an empty socket is waited for.
     ssize_t n = ::recv(socket, buf + len, cap - len, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      rc = http_wait_readable(socket, rounds, cb, dc, &budget, "read_from_socket : No Data connection");
+      if (rc != HTTP_OK) break;
+      rc = 0;
+      continue;
+    }
     if (n < 0) {
       if (errno == ECONNRESET && len > 0) {
         // A reset after data ends the response like a close does.
@@ -285,6 +289,19 @@ int read_from_socket(int socket, int rounds, http_status_callback cb, dataconnec
     int complete = http_scan_response(&scan, buf, len, false);
     if (complete < 0) rc = complete;
     if (complete == 1) rc = HTTP_OK;
+    if (complete == 0 && scan.framing == FRAMING_LENGTH) {
+      // The announced size is known (and within the limit): one step to it.
+      size_t need = scan.body_start + static_cast<size_t>(scan.content_length);
+      if (need > cap) {
+        auto* bigger = static_cast<char*>(MEM_REALLOC(buf, need + 1));
+        if (bigger == nullptr) {
+          rc = HTTP_NO_MEMORY;
+          break;
+        }
+        buf = bigger;
+        cap = need;
+      }
+    }
   }
   g_http_running_count = 0;
   if (rc == HTTP_OK) {
@@ -312,10 +329,14 @@ int tls_read_from_socket(int socket, int rounds, size_t max, http_status_callbac
   int rc;
   ssize_t n = -1;
   for (;;) {
-    rc = http_wait_readable(socket, rounds, cb, dc, budget, "tls_read_from_socket : No data connection");
-    if (rc != HTTP_OK) break;
+    rc = HTTP_OK;
     n = ::recv(socket, buf, max, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      rc = http_wait_readable(socket, rounds, cb, dc, budget, "tls_read_from_socket : No data connection");
+      if (rc != HTTP_OK) break;
+      continue;
+    }
     if (n < 0) {
       char line[64];
       if (errno == ECONNRESET)

@@ -186,6 +186,18 @@ int read_to_secure_eof(tls_session* session, char** out, size_t* out_len) {
         rc = -1;
       } else if (complete == 1) {
         rc = HTTP_OK;
+      } else if (scan.framing == FRAMING_LENGTH &&
+                 scan.body_start + static_cast<size_t>(scan.content_length) > cap) {
+        // The announced size is known (and within the limit): one step to it.
+        size_t need = scan.body_start + static_cast<size_t>(scan.content_length);
+        auto* bigger = static_cast<char*>(MEM_REALLOC(buf, need + 1));
+        if (bigger == nullptr) {
+          io->error = HTTP_NO_MEMORY;
+          rc = -1;
+        } else {
+          buf = bigger;
+          cap = need;
+        }
       }
       continue;
     }
