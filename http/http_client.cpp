@@ -285,7 +285,7 @@ int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof) 
     if (s->body_start == 0) {
       size_t avail = len - s->start;
       size_t check = avail < 5 ? avail : 5;
-      if (std::memcmp(buf + s->start, "HTTP/", check) != 0) return HTTP_MALFORMED;
+      if (check > 0 && std::memcmp(buf + s->start, "HTTP/", check) != 0) return HTTP_MALFORMED;
       size_t from = s->header_search > s->start ? s->header_search : s->start;
       long blank = find_in(buf, from, len, "\r\n\r\n");
       if (blank < 0) {

@@ -14,7 +14,7 @@ inline bool token_char(char c) {
 // One "name: value" piece of the list. Pieces without a colon, and names that are not
 // header names (they would corrupt every later request), are ignored.
 int add_piece(http_init* handle, const char* p, size_t n) {
-  const void* colon = std::memchr(p, ':', n);
+  const void* colon = n > 0 ? std::memchr(p, ':', n) : nullptr;
   if (colon == nullptr) return HTTP_OK;
   size_t name_end = static_cast<size_t>(static_cast<const char*>(colon) - p);
   size_t nb = 0, ne = name_end;
@@ -66,7 +66,7 @@ int http_parse_e2e_headers(http_init* handle, const char* value, size_t len) {
   size_t end = len;
   if (end > i && value[end - 1] == '"') --end;
   while (i <= end) {
-    const void* comma = std::memchr(value + i, ',', end - i);
+    const void* comma = end > i ? std::memchr(value + i, ',', end - i) : nullptr;
     size_t piece_end = comma ? static_cast<size_t>(static_cast<const char*>(comma) - value) : end;
     int rc = add_piece(handle, value + i, piece_end - i);
     if (rc != HTTP_OK) return rc;

@@ -536,3 +536,15 @@ TEST(DigestCredentials, QopOpaqueAndSha256FromTheChallenge) {
   MEM_FREE(info.realm);
   MEM_FREE(info.nonce);
 }
+
+// Found by fuzzing: an empty input (a NULL buffer of length 0) must not reach the string
+// functions.
+TEST(FuzzFindings, EmptyInputsReadNothing) {
+  http_response r;
+  EXPECT_EQ(http_split_response(nullptr, 0, true, false, &r), -3012);
+  EXPECT_EQ(http_split_response(nullptr, 0, false, false, &r), -3012);
+  Handle h;
+  EXPECT_EQ(http_parse_e2e_headers(h.h, nullptr, 0), 1);
+  EXPECT_EQ(http_parse_e2e_headers(h.h, "\"\"", 2), 1);
+  EXPECT_EQ(h.h->connect_head.first, nullptr);
+}
