@@ -30,6 +30,8 @@ constexpr const char* kUsage =
     "  nv get ITEM [INDEX]         print a data item as hex (INDEX: profile of 465/3021)\n"
     "  nv set ITEM [INDEX] HEX     write a data item (up to the item's size, zero-padded)\n"
     "  prl get FILE | prl set FILE read or replace the roaming list\n"
+    "  mip get PROFILE             show a Mobile IP profile and its shared secrets\n"
+    "  is683 HEX                   send one IS-683 message, print the modem's answer as hex\n"
     "  status                      a readable dump of the modem\n"
     "The device is --device DIR, else $VYRA_DEVICE. Every command but signal needs a running\n"
     "vyra-modem.\n";
@@ -170,6 +172,78 @@ int cmd_prl(Modem& m, const std::vector<std::string>& a) {
   return 0;
 }
 
+// Reads one per-profile data item; empty with a message on failure.
+std::vector<uint8_t> read_profile_item(Modem& m, uint32_t item, uint32_t profile, std::string* why) {
+  std::vector<uint8_t> packet(133, 0);
+  packet[0] = 0x26;
+  packet[1] = static_cast<uint8_t>(item);
+  packet[2] = static_cast<uint8_t>(item >> 8);
+  packet[3] = static_cast<uint8_t>(profile);
+  std::vector<uint8_t> reply;
+  if (!m.Diag(packet, &reply) || reply.size() < 133) {
+    *why = "the modem did not answer the data-item request";
+    return {};
+  }
+  uint16_t status = static_cast<uint16_t>(reply[131] | reply[132] << 8);
+  if (status != 0 && status != sim::kItemInactive) {
+    *why = "the modem refused item " + std::to_string(item) + " (status " + std::to_string(status) + ")";
+    return {};
+  }
+  return std::vector<uint8_t>(reply.begin() + 3, reply.begin() + 3 + static_cast<std::ptrdiff_t>(sim::item_size(item)));
+}
+
+uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+int cmd_mip(Modem& m, const std::vector<std::string>& a) {
+  uint32_t profile = 0;
+  if (a.size() != 2 || a[0] != "get") return usage_error("mip needs get PROFILE");
+  if (!parse_number(a[1], sim::kProfiles - 1, &profile)) return usage_error("PROFILE is 0 to 5");
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  std::string why;
+  std::vector<uint8_t> p = read_profile_item(m, sim::kItemMipProfile, profile, &why);
+  if (p.empty()) return failure(why);
+  std::vector<uint8_t> s = read_profile_item(m, sim::kItemMipSecrets, profile, &why);
+  if (s.empty()) return failure(why);
+  size_t nai = p[1] <= 72 ? p[1] : 72;
+  size_t ss1 = s[1] <= 32 ? s[1] : 32, ss2 = s[34] <= 32 ? s[34] : 32;
+  std::printf("profile %u\n", profile);
+  std::printf("nai %s\n", std::string(reinterpret_cast<const char*>(&p[2]), nai).c_str());
+  std::printf("mn-ha-spi %s0x%08X\n", p[74] ? "" : "(not set) ", le32(&p[75]));
+  std::printf("mn-aaa-spi %s0x%08X\n", p[79] ? "" : "(not set) ", le32(&p[80]));
+  std::printf("reverse-tunneling %u\n", p[84]);
+  std::printf("home-address 0x%08X\n", le32(&p[85]));
+  std::printf("home-agent-primary 0x%08X\n", le32(&p[89]));
+  std::printf("home-agent-secondary 0x%08X\n", le32(&p[93]));
+  std::printf("shared-secret-1 %s\n", sim::hex_encode(&s[2], ss1).c_str());
+  std::printf("shared-secret-2 %s\n", sim::hex_encode(&s[35], ss2).c_str());
+  return 0;
+}
+
+// One IS-683 message through the 0xDA tunnel, as the bridge sends it.
+int cmd_is683(Modem& m, const std::vector<std::string>& a) {
+  std::vector<uint8_t> message;
+  if (a.size() != 1 || !sim::hex_decode(a[0], &message) || message.empty() || message.size() > 243)
+    return usage_error("is683 needs 1 to 243 bytes of hex pairs");
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  std::vector<uint8_t> packet(248, 0);
+  packet[0] = 0xDA;
+  packet[2] = 0x01;
+  packet[3] = static_cast<uint8_t>(message.size());
+  packet[4] = static_cast<uint8_t>(message.size() >> 8);
+  std::memcpy(&packet[5], message.data(), message.size());
+  std::vector<uint8_t> reply;
+  if (!m.Diag(packet, &reply) || reply.size() < 6 || reply[0] != 0xDA)
+    return failure("the modem did not answer the tunnel request");
+  if (reply[3] != 0) return failure("the modem refused the message (status " + std::to_string(reply[3]) + ")");
+  size_t n = reply[4] | static_cast<size_t>(reply[5]) << 8;
+  if (n > 243 || 6 + n > reply.size()) return failure("the modem's answer is malformed");
+  std::printf("%s\n", sim::hex_encode(&reply[6], n).c_str());
+  return 0;
+}
+
 int cmd_control(Modem& m, uint32_t op, const std::vector<uint8_t>& data, bool print) {
   if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
   std::string text;
@@ -244,5 +318,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "nv") return cmd_nv(m, a);
   if (cmd == "prl") return cmd_prl(m, a);
+  if (cmd == "mip") return cmd_mip(m, a);
+  if (cmd == "is683") return cmd_is683(m, a);
   return usage_error("unknown command '" + cmd + "'");
 }
