@@ -148,6 +148,24 @@ TEST_F(Nginx, HttpsWithTheTestCaAndRefusals) {
   }
 }
 
+namespace {
+int cancel_in_handshake(int, int busy, const char16_t* text) { return (busy == 0 && text == nullptr) ? -20 : 0; }
+}  // namespace
+
+TEST_F(Nginx, DirectHandshakesAndCancellationBetweenSteps) {
+  Handle h;
+  h.trust(pki.ca_der);
+  int before = g_tls_handshakes;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(fetch(h.h, https("/hello.txt")).rc, 1);
+  EXPECT_EQ(fetch(h.h, https("/hello.txt")).rc, 1);
+  EXPECT_EQ(g_tls_handshakes - before, 2);  // a direct exchange never keeps its session
+  qn_set_callback(h.h, cancel_in_handshake);
+  EXPECT_EQ(fetch(h.h, https("/hello.txt")).rc, -3014);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(g_tls_handshakes - before, 2);
+}
+
 TEST_F(Nginx, SystemTrustStoreIsConsulted) {
   // A private "system" store holding the test CA under its subject hash.
   FILE* f = std::fopen(pki.ca_pem.c_str(), "r");
