@@ -13,8 +13,6 @@
 namespace kova {
 namespace {
 
-constexpr uint8_t kPrlReadCommand = 0x49;
-constexpr uint32_t kMaxBlockBits = 960;
 constexpr size_t kBlockDataOffset = 8;
 constexpr size_t kPuzlSize = 8192;
 constexpr size_t kIs683AreaSize = 256;  // what KovaMMCGetIS683Result may copy
@@ -30,11 +28,9 @@ uint16_t g_is683_length = 0;
 uint8_t g_is683_result[kIs683AreaSize] = {};
 uint8_t g_puzl[kPuzlSize] = {};  // zero when the library is loaded, never sent to the modem
 
-// The tunnel request [0xDA, 0x00, 0x01, length (LE16), payload...], zero-filled to 248.
 bool Tunnel(const uint8_t* payload, size_t length, uint8_t reply[kTunnelReplySize]) {
-  uint8_t request[kTunnelRequestSize] = {0xDA, 0x00, 0x01, static_cast<uint8_t>(length),
-                                         static_cast<uint8_t>(length >> 8)};
-  std::memcpy(request + 5, payload, length);
+  uint8_t request[kTunnelRequestSize];
+  if (!BuildTunnelRequest(payload, length, request)) return false;
   return Modem().TunnelRequest(request, reply) != 0;
 }
 
@@ -47,16 +43,10 @@ bool ReadListLocked() {
   for (size_t blocks = 0;; ++blocks) {
     if (blocks == 256) return false;
     if (!Modem().PrlBlockRead(sequence)) return false;
-    const uint8_t* r = Modem().prl_reply();
-    if (r[0] != kPrlReadCommand || r[2] != 0 || r[3] != 0 || r[4] != sequence) return false;
-    uint32_t bits = static_cast<uint32_t>(r[6]) | static_cast<uint32_t>(r[7]) << 8;
-    if (bits >= 1 && bits <= kMaxBlockBits) {
-      size_t n = bits / 8;
-      if (list.size() + n > kMaxPrlRead) return false;
-      list.insert(list.end(), r + kBlockDataOffset, r + kBlockDataOffset + n);
-    }
+    int more = AppendPrlBlock(Modem().prl_reply(), sequence, kMaxPrlRead, &list);
+    if (more < 0) return false;
     sequence = static_cast<uint8_t>(sequence + 1);
-    if (r[5] == 0) break;
+    if (more == 0) break;
   }
   g_kept_list = std::move(list);
   return true;
@@ -67,17 +57,13 @@ bool WriteListLocked(const uint8_t* data, size_t n) {
   for (size_t offset = 0; offset < n;) {
     bool last = n - offset <= kPrlSegment;
     size_t size = last ? n - offset : kPrlSegment;
-    // SSPR Download Request for block 0 (the preferred roaming list), 128 bytes.
-    uint8_t payload[128] = {0x08, 0x00, 0x7C, static_cast<uint8_t>(last ? 1 : 0),
-                            static_cast<uint8_t>(offset >> 8), static_cast<uint8_t>(offset),
-                            static_cast<uint8_t>(size)};
-    std::memcpy(payload + 7, data + offset, size);
+    uint8_t payload[128];
+    BuildPrlSegment(data, offset, size, last, payload);
     uint8_t reply[kTunnelReplySize];
     if (!Tunnel(payload, sizeof payload, reply)) return false;
-    // The SSPR Download Response carries the modem's verdict on the segment (result byte 2
-    // of [0x08, block, result, offset, size]); a refused segment fails the write.
-    size_t answer = static_cast<size_t>(reply[4]) | static_cast<size_t>(reply[5]) << 8;
-    if (reply[0] != 0xDA || answer < 3 || reply[6] != 0x08 || reply[8] != 0) {
+    // The SSPR Download Response carries the modem's verdict on the segment; a refused
+    // segment fails the write.
+    if (!PrlSegmentAccepted(reply)) {
       plat::debug_printf("KovaDll: roaming-list segment at %zu refused (result %u)\r\n", offset, reply[8]);
       return false;
     }
@@ -129,7 +115,8 @@ KOVA_API int32_t KovaMMCGetPRLDataSize(KOVA_HANDLE handle, uint16_t* size_out) {
   std::lock_guard<std::mutex> lock(kova::g_prl_mu);
   if (!kova::Modem().PrlBlockRead(0)) return -1;
   const uint8_t* r = kova::Modem().prl_reply();
-  if (r[0] != kova::kPrlReadCommand || r[2] != 0 || r[3] != 0 || r[4] != 0) return -1;
+  std::vector<uint8_t> first;
+  if (kova::AppendPrlBlock(r, 0, kova::kMaxPrlRead, &first) < 0) return -1;
   // The list's own size field: its first two bytes, big-endian.
   *size_out = static_cast<uint16_t>(r[kova::kBlockDataOffset] << 8 | r[kova::kBlockDataOffset + 1]);
   return 0;
@@ -170,15 +157,12 @@ KOVA_API int32_t KovaMMCProcessIS683Data(KOVA_HANDLE handle, _KovaMMCDataBuffer*
     kova::g_is683_length = 0;
     if (record != nullptr && record->data != nullptr && record->length <= kova::kMaxIs683) {
       uint8_t reply[kova::kTunnelReplySize];
-      if (kova::Tunnel(record->data, record->length, reply) && reply[0] == 0xDA && reply[1] == 0x01 &&
-          reply[2] == 0x01) {
-        size_t n = static_cast<size_t>(reply[4]) | static_cast<size_t>(reply[5]) << 8;
-        if (n <= kova::kMaxIs683) {
-          std::memset(kova::g_is683_result, 0, sizeof kova::g_is683_result);
-          std::memcpy(kova::g_is683_result, reply + 6, n);
-          kova::g_is683_length = static_cast<uint16_t>(n);
-          ok = true;
-        }
+      size_t n = 0;
+      if (kova::Tunnel(record->data, record->length, reply) && kova::ParseIs683Reply(reply, &n)) {
+        std::memset(kova::g_is683_result, 0, sizeof kova::g_is683_result);
+        std::memcpy(kova::g_is683_result, reply + 6, n);
+        kova::g_is683_length = static_cast<uint16_t>(n);
+        ok = true;
       }
     }
   }

@@ -9,13 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "telephony/param_packets.h"
+
 namespace kova {
 
-constexpr size_t kMaxPrlRead = 16384;        // the largest list the bridge reads
-constexpr size_t kPrlSegment = 120;          // list bytes per SSPR Download segment
-constexpr size_t kMaxPrlSegments = 256;
-constexpr size_t kMaxPrlWrite = kPrlSegment * kMaxPrlSegments;  // 30720
-constexpr size_t kMaxIs683 = 243;
+constexpr size_t kMaxPrlRead = 16384;  // the largest list the bridge reads
 
 // Reads the whole list from the modem into the kept list. False on any bad block.
 bool ReadRoamingList(const uint8_t** list, size_t* size);
