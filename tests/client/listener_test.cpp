@@ -95,6 +95,17 @@ TEST_F(Listener, StopWhileIdleEndsTheProcess) {
   EXPECT_EQ(text.find("HandleQueueEvent"), std::string::npos);
 }
 
+TEST_F(Listener, StopSignalledBeforeStartEndsTheProgramDuringStartUp) {
+  ASSERT_EQ(sim({"signal", "ZEM_NOTIFY_VYRASTOP"}).exit_code, 0);  // set: waits for the bridge's thread
+  Process vyrad;
+  ASSERT_TRUE(start_vyrad(vyrad));
+  EXPECT_EQ(vyrad.wait(10000), 0);
+  std::string text = log();
+  EXPECT_NE(text.find("vyra stop received"), std::string::npos);
+  EXPECT_NE(text.find("exiting the vyra"), std::string::npos);
+  EXPECT_EQ(text.find("HandleQueueEvent"), std::string::npos);
+}
+
 TEST_F(Listener, PushAndStopDuringABusySessionOnlyMarkIt) {
   setenv("VYRA_TEST_HOLD_SESSION_MS", "3000", 1);
   Process vyrad;
