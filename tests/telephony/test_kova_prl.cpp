@@ -83,7 +83,7 @@ TEST_F(Prl, ReadsRefuseSmallBuffersAndMissingRecords) {
   std::vector<uint8_t> buf(241, 0);
   _KovaMMCDataBuffer b{240, buf.data()};
   EXPECT_EQ(KovaMMCGetPRLData(handle_, &b), -1);
-  EXPECT_EQ(b.length, 240);
+  EXPECT_EQ(+b.length, 240);
   b.length = 241;
   ASSERT_EQ(KovaMMCGetPRLData(handle_, &b), 0);
   EXPECT_EQ(buf, list);
@@ -259,7 +259,7 @@ TEST_F(SpoiledModem, BadBlockAnswersFailTheRead) {
   std::vector<uint8_t> buf(16384, 0xCC);
   _KovaMMCDataBuffer b{16384, buf.data()};
   ASSERT_EQ(KovaMMCGetPRLData(handle_, &b), 0);
-  ASSERT_EQ(b.length, 300);
+  ASSERT_EQ(+b.length, 300);
   // Each spoiled answer of the second block: wrong echo, bad status, wrong command, short
   // answer, no answer. The read fails and the caller's record is left as it was.
   const std::vector<Spoil> spoils = {
@@ -274,7 +274,7 @@ TEST_F(SpoiledModem, BadBlockAnswersFailTheRead) {
     std::vector<uint8_t> mine(16384, 0xCC);
     _KovaMMCDataBuffer c{16384, mine.data()};
     EXPECT_EQ(KovaMMCGetPRLData(handle_, &c), -1) << i;
-    EXPECT_EQ(c.length, 16384) << i;
+    EXPECT_EQ(+c.length, 16384) << i;
     EXPECT_EQ(mine, std::vector<uint8_t>(16384, 0xCC)) << i;
   }
   // A modem that always says "more" ends after 256 blocks, not never.
@@ -299,7 +299,7 @@ TEST_F(SpoiledModem, ModemItemAnswersThatAreWrongFailTheProfileCalls) {
   r.mask = KOVA_MIP_HOME_ADDR;
   // Status 5 (never written) reads as zeros and is accepted.
   ASSERT_EQ(KovaMMCGetNAIMIPParam(handle_, &r), 0);
-  EXPECT_EQ(r.nai_length, 0u);
+  EXPECT_EQ(+r.nai_length, 0u);
   const std::vector<Spoil> spoils = {
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[1] ^= 1; return true; },  // item echo
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[3] ^= 1; return true; },  // profile echo
