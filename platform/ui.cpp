@@ -110,4 +110,50 @@ bool ui_ask_yes_no(std::u16string_view text, std::u16string_view caption) {
   return yes;
 }
 
+// ---------------------------------------------------------------------------------------
+// Notification bubbles and the device reset
+
+void ui_bubble_show(const Bubble& b) {
+  std::string title = utf16_to_utf8(b.title);
+  std::string html = utf16_to_utf8(b.html);
+  std::string soft_key = utf16_to_utf8(b.soft_key);
+  char flags[16];
+  std::snprintf(flags, sizeof flags, "0x%X", b.flags);
+  std::string command = b.soft_key.empty() ? std::string() : std::to_string(b.soft_key_command);
+  ui_journal("bubble_show", {{"id", std::to_string(b.id)},
+                             {"class", utf16_to_utf8(b.class_id)},
+                             {"title", title},
+                             {"icon", std::to_string(b.icon)},
+                             {"flags", flags},
+                             {"priority", std::to_string(b.priority)},
+                             {"soft_key", soft_key},
+                             {"soft_key_command", command},
+                             {"html", html},
+                             {"duration", std::to_string(b.duration_s)}});
+  std::fprintf(stderr, "[bubble %u] %s: %s\n", b.id, title.c_str(), html.c_str());
+}
+
+void ui_bubble_remove(uint32_t id, std::u16string_view class_id) {
+  ui_journal("bubble_remove", {{"id", std::to_string(id)}, {"class", utf16_to_utf8(class_id)}});
+  std::fprintf(stderr, "[bubble %u] removed\n", id);
+}
+
+namespace {
+constexpr char16_t kSimulatorKey[] = u"Software\\VYRA\\Simulator";
+}  // namespace
+
+uint32_t ui_reset_count() {
+  uint32_t count = 0;
+  if (reg_get_dword(RegRoot::HKLM, kSimulatorKey, u"ResetCount", &count) != kRegOk) return 0;
+  return count;
+}
+
+void ui_device_reset(uint32_t control_code) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", control_code);
+  ui_journal("device_reset", {{"control_code", code}});
+  reg_set_dword(RegRoot::HKLM, kSimulatorKey, u"ResetCount", ui_reset_count() + 1);
+  std::fprintf(stderr, "[device] reset (%s)\n", code);
+}
+
 }  // namespace plat

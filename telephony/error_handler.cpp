@@ -1,11 +1,12 @@
-// The session's error handler: what a failed provisioning session leaves behind is put back
-// (the active data profile, the roaming list) and the client is told to stop.
+// The session's error handler: a failed provisioning session is closed out and shown to the
+// user, what it left behind is put back (the active data profile, the roaming list) and the
+// client is told to stop.
 #include <atomic>
 
 #include "platform/debug_output.h"
-#include "platform/named_event.h"
 #include "telephony/bridge.h"
 #include "telephony/roaming_list.h"
+#include "telephony/session.h"
 
 namespace kova {
 namespace {
@@ -22,18 +23,12 @@ int RunErrorHandler(ErrorReason reason) {
     case kErrorIs683: plat::debug_output("ErrorHandler:IS683Data\r\n"); break;
     case kErrorStatus: plat::debug_output("ErrorHandler:KOVA_STATUS_VYRAERROR\r\n"); break;
   }
-  uint32_t saved = g_saved_profile.load();
-  if (saved != kNoSavedProfile && saved != 0) {
-    uint8_t index = static_cast<uint8_t>(saved);
-    if (!Modem().DataItemAccess(kItemActiveProfile, &index, 1, true))
-      plat::debug_output("ErrorHandler: active profile not restored\r\n");
-  }
+  CloseOut();
+  g_session_active = false;
+  ShowFailureBubble();
+  RestoreSavedProfile();
   if (!RestorePrlBackup()) return -1;  // the stop event is not pulsed
-  plat::NamedEvent* stop = plat::event_open("ZEM_NOTIFY_VYRASTOP");
-  if (stop != nullptr) {
-    plat::event_pulse(stop);
-    plat::event_close(stop);
-  }
+  PulseStop();
   return 0;
 }
 

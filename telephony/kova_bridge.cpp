@@ -11,6 +11,7 @@
 #include "platform/registry.h"
 #include "telephony/bridge.h"
 #include "telephony/include/kova.h"
+#include "telephony/session.h"
 
 // The client handle: a zero-filled record; the callback first, the closed mark last.
 struct KovaClient {
@@ -78,6 +79,7 @@ __attribute__((constructor)) void LibraryLoad() {
 
 __attribute__((destructor)) void LibraryUnload() {
   plat::debug_output("\r\n KovaDll.dll End!!!\r\n");
+  StopWatchdogs();
   if (g_notify_thread != nullptr) {
     g_notify_stop = true;
     if (g_notify_thread->get_id() == std::this_thread::get_id())
@@ -127,6 +129,7 @@ KOVA_API int32_t KovaInitialize(KOVA_CALLBACK callback, uint32_t classes, uint32
 KOVA_API int32_t KovaDeinitialize(KOVA_HANDLE handle) {
   if (handle == nullptr) return -1;
   handle->closed = 1;
+  kova::StopWatchdogs();
   kova::g_channel->SetClient(nullptr, 0);
   kova::g_modem->DetachChannel();
   std::free(handle);

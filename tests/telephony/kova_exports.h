@@ -17,7 +17,8 @@ namespace vyra_test {
 inline const int g_kova_scale_set = [] { return setenv("VYRA_TIME_SCALE", "0.05", 1); }();
 
 #define KOVA_EXPORTS(X)                                                                     \
-  X(KovaInitialize) X(KovaDeinitialize) X(KovaMMCGetGenericParam) X(KovaMMCSetGenericParam) \
+  X(KovaInitialize) X(KovaDeinitialize) X(KovaSendStatus) X(KovaMMCGetGenericParam) X(KovaMMCSetGenericParam) \
+  X(KovaMMCGetCurrentNAIID) X(KovaMMCSetCurrentNAIID) X(KovaDSGetNAISignedState) X(KovaDSSetNAISignedState) \
   X(KovaMMCGetNAIUrl) X(KovaMMCSetNAIUrl) X(KovaMMCRestore) X(KovaMMCGetNAIMIPParam)          \
   X(KovaMMCSetNAIMIPParam) X(KovaMMCGetNAISIPParam) X(KovaMMCSetNAISIPParam)                 \
   X(KovaMMCSetRestoreDefaultNAI) X(KovaMMCGetNAIPPG) X(KovaMMCSetNAIPPG) X(DactMMCSetNAIPPG)  \
