@@ -41,7 +41,8 @@ static_assert(sizeof(RasConn) == 52, "layout of an active connection");
 
 constexpr int kRasInvalidHandle = 6;  // ERROR_INVALID_HANDLE
 
-// Fills conns (bytes = capacity in bytes) with the active connections, ordered by name.
+// Fills conns (bytes = capacity in bytes) with the active connections, ordered by name
+// without regard to case.
 // Same results as ras_enum_entries (kRasInvalidSize when conns[0].size is not 52).
 int ras_enum_connections(RasConn* conns, uint32_t* bytes, uint32_t* count);
 // Hangs the connection up. 0, or kRasInvalidHandle when no connection has that handle.

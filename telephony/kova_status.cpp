@@ -42,9 +42,22 @@ constexpr uint32_t kResetControlCode = 0x0101003C;
 // joined at the next start.
 
 std::mutex g_watchdog_lock;
-// On the heap and never destroyed: at process exit the library's static objects go before
-// its unload, and a destroyed vector of running threads would end the process.
-std::vector<std::thread>& g_watchdogs = *new std::vector<std::thread>;
+// On the heap, made by the first start and released by StopWatchdogs: at process exit the
+// library's static objects go before its unload, and destroying a vector of running threads
+// would end the process.
+std::vector<std::thread>* g_watchdogs = nullptr;
+
+// Joins (or, from a watchdog itself, leaves) every watchdog thread. Under g_watchdog_lock.
+void JoinWatchdogs() {
+  if (g_watchdogs == nullptr) return;
+  for (std::thread& t : *g_watchdogs) {
+    if (t.get_id() == std::this_thread::get_id())
+      t.detach();
+    else if (t.joinable())
+      t.join();
+  }
+  g_watchdogs->clear();
+}
 std::atomic<bool> g_watchdog_stop{false};
 std::atomic<uint32_t> g_session_serial{0};
 
@@ -90,15 +103,10 @@ void StartWatchdog() {
   std::lock_guard<std::mutex> lock(g_watchdog_lock);
   uint32_t serial = ++g_session_serial;
   // Threads of earlier sessions have stopped or are stopping (the serial moved on).
-  for (std::thread& t : g_watchdogs) {
-    if (t.get_id() == std::this_thread::get_id())
-      t.detach();
-    else if (t.joinable())
-      t.join();
-  }
-  g_watchdogs.clear();
+  JoinWatchdogs();
+  if (g_watchdogs == nullptr) g_watchdogs = new std::vector<std::thread>;
   g_watchdog_stop = false;
-  g_watchdogs.emplace_back(WatchdogMain, serial);
+  g_watchdogs->emplace_back(WatchdogMain, serial);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -127,13 +135,9 @@ std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.beg
 void StopWatchdogs() {
   std::lock_guard<std::mutex> lock(g_watchdog_lock);
   g_watchdog_stop = true;
-  for (std::thread& t : g_watchdogs) {
-    if (t.get_id() == std::this_thread::get_id())
-      t.detach();
-    else if (t.joinable())
-      t.join();
-  }
-  g_watchdogs.clear();
+  JoinWatchdogs();
+  delete g_watchdogs;
+  g_watchdogs = nullptr;
 }
 
 void ShowProgressBubble() {

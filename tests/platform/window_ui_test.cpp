@@ -1,4 +1,5 @@
-// Windows and messages, the semaphore, the phone book and the UI journal.
+// Windows and messages, the semaphore, the phone book and active connections, and the UI
+// journal.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -112,6 +113,71 @@ TEST(Ras, PhoneBookEntriesFromTheRegistry) {
   EXPECT_EQ(bytes, 96u);
   entries[0].size = 12;
   EXPECT_EQ(plat::ras_enum_entries(entries, &bytes, &count), plat::kRasInvalidSize);
+}
+
+TEST(Ras, ActiveConnectionsAreListedAndHungUpByHandle) {
+  vyra_test::TempDevice dev;
+  plat::RasConn conns[3] = {};
+  conns[0].size = sizeof(plat::RasConn);
+  uint32_t bytes = sizeof conns, count = 9;
+  ASSERT_EQ(plat::ras_enum_connections(conns, &bytes, &count), 0);
+  EXPECT_EQ(count, 0u);
+  EXPECT_FALSE(plat::ras_add_connection(u"zero", 0));
+  ASSERT_TRUE(plat::ras_add_connection(u"Carrier Data", 11));
+  ASSERT_TRUE(plat::ras_add_connection(u"`Device", 12));
+  // Neither a value of another type nor a key below the list is a connection.
+  ASSERT_EQ(plat::reg_set_sz(plat::RegRoot::HKLM, u"Software\\VYRA\\Simulator\\RasConnections", u"text", u"x"),
+            plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_dword(plat::RegRoot::HKLM, u"Software\\VYRA\\Simulator\\RasConnections\\Sub", u"deep", 5),
+            plat::kRegOk);
+  bytes = sizeof(plat::RasConn);
+  EXPECT_EQ(plat::ras_enum_connections(conns, &bytes, &count), plat::kRasBufferTooSmall);
+  EXPECT_EQ(bytes, 104u);
+  bytes = sizeof conns;
+  ASSERT_EQ(plat::ras_enum_connections(conns, &bytes, &count), 0);
+  ASSERT_EQ(count, 2u);
+  // Ordered by name without regard to case: '`' comes before 'c'.
+  EXPECT_EQ(std::u16string(conns[0].entry_name), u"`Device");
+  EXPECT_EQ(conns[0].handle, 12u);
+  EXPECT_EQ(std::u16string(conns[1].entry_name), u"Carrier Data");
+  EXPECT_EQ(conns[1].handle, 11u);
+  EXPECT_EQ(plat::ras_hang_up(99), plat::kRasInvalidHandle);
+  EXPECT_EQ(plat::ras_hang_up(5), plat::kRasInvalidHandle);  // the value below the list
+  EXPECT_EQ(plat::ras_hang_up(11), 0);
+  EXPECT_EQ(plat::ras_hang_up(11), plat::kRasInvalidHandle);
+  ASSERT_EQ(plat::ras_enum_connections(conns, &bytes, &count), 0);
+  ASSERT_EQ(count, 1u);
+  EXPECT_EQ(std::u16string(conns[0].entry_name), u"`Device");
+  conns[0].size = 48;
+  EXPECT_EQ(plat::ras_enum_connections(conns, &bytes, &count), plat::kRasInvalidSize);
+}
+
+TEST(Ui, BubblesAndTheResetAreJournaled) {
+  vyra_test::TempDevice dev;
+  plat::Bubble b;
+  b.id = 7;
+  b.class_id = u"{C}";
+  b.title = u"T\u00e9";
+  b.icon = 102;
+  b.flags = 0x0A;
+  b.priority = 433;
+  b.soft_key = u"Dismiss";
+  b.soft_key_command = 1001;
+  b.html = u"<p a=\"1\">x</p>";
+  b.duration_s = 30;
+  plat::ui_bubble_show(b);
+  plat::ui_bubble_remove(7, u"{C}");
+  EXPECT_EQ(plat::ui_reset_count(), 0u);
+  plat::ui_device_reset(0x0101003C);
+  plat::ui_device_reset(0x0101003C);
+  EXPECT_EQ(plat::ui_reset_count(), 2u);
+  EXPECT_EQ(vyra_test::read_file(dev.root() + "/run/ui.journal"),
+            "{\"kind\":\"bubble_show\",\"id\":\"7\",\"class\":\"{C}\",\"title\":\"T\xc3\xa9\",\"icon\":\"102\","
+            "\"flags\":\"0xA\",\"priority\":\"433\",\"soft_key\":\"Dismiss\",\"soft_key_command\":\"1001\","
+            "\"html\":\"<p a=\\\"1\\\">x</p>\",\"duration\":\"30\"}\n"
+            "{\"kind\":\"bubble_remove\",\"id\":\"7\",\"class\":\"{C}\"}\n"
+            "{\"kind\":\"device_reset\",\"control_code\":\"0x0101003C\"}\n"
+            "{\"kind\":\"device_reset\",\"control_code\":\"0x0101003C\"}\n");
 }
 
 TEST(Ui, YesNoWithoutTerminalComesFromTheRegistryAndDefaultsToNo) {
