@@ -13,8 +13,11 @@
 
 #include "platform/named_event.h"
 #include "platform/paths.h"
+#include "platform/ras.h"
 #include "platform/registry.h"
 #include "platform/ril_client.h"
+#include "platform/text.h"
+#include "platform/ui.h"
 #include "sim/diag_text.h"
 #include "sim/modem_core.h"
 
@@ -33,8 +36,11 @@ constexpr const char* kUsage =
     "  mip get PROFILE             show a Mobile IP profile and its shared secrets\n"
     "  is683 HEX                   send one IS-683 message, print the modem's answer as hex\n"
     "  status                      a readable dump of the modem\n"
-    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal needs a running\n"
-    "vyra-modem.\n";
+    "  ras add NAME [HANDLE]       record an active dial-up connection (handle default 1)\n"
+    "  ras list                    print the active connections: HANDLE NAME\n"
+    "  resets                      print how often the device was reset\n"
+    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras and resets\n"
+    "needs a running vyra-modem.\n";
 
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "vyra-sim: %s (try --help)\n", message.c_str());
@@ -288,6 +294,36 @@ int main(int argc, char** argv) {
     }
     if (data.empty() || data.size() > sim::kMaxMessage) return usage_error("a message has 1 to 1024 bytes");
     return cmd_control(m, sim::kSimMessage, data, false);
+  }
+  if (cmd == "ras") {
+    if (a.size() == 1 && a[0] == "list") {
+      plat::RasConn conns[64] = {};
+      conns[0].size = sizeof(plat::RasConn);
+      uint32_t bytes = sizeof conns, count = 0;
+      if (plat::ras_enum_connections(conns, &bytes, &count) != 0) return failure("too many connections to list");
+      for (uint32_t i = 0; i < count; ++i)
+        std::printf("%u %s\n", conns[i].handle, plat::utf16_to_utf8(conns[i].entry_name).c_str());
+      return 0;
+    }
+    if ((a.size() == 2 || a.size() == 3) && a[0] == "add") {
+      unsigned long handle = 1;
+      if (a.size() == 3) {
+        char* end = nullptr;
+        handle = std::strtoul(a[2].c_str(), &end, 0);
+        if (a[2].empty() || *end != '\0' || handle == 0 || handle > 0xFFFFFFFFul)
+          return usage_error("HANDLE is a number from 1 to 0xFFFFFFFF");
+      }
+      if (a[1].empty()) return usage_error("NAME is empty");
+      return plat::ras_add_connection(plat::utf8_to_utf16(a[1]), static_cast<uint32_t>(handle))
+                 ? 0
+                 : failure("cannot record the connection");
+    }
+    return usage_error("ras needs add NAME [HANDLE] or list");
+  }
+  if (cmd == "resets") {
+    if (!a.empty()) return usage_error("resets takes no arguments");
+    std::printf("%u\n", plat::ui_reset_count());
+    return 0;
   }
   if (cmd == "signal") {
     bool pulse = a.size() == 2 && a[1] == "--pulse";

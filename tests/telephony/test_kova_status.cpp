@@ -260,6 +260,7 @@ TEST_F(Status, CloseOutKeepsConnectionsNamedWithABackquote) {
   ASSERT_TRUE(plat::ras_add_connection(u"Carrier", 4));
   ASSERT_EQ(KovaSendStatus(handle_, KOVA_STATUS_VYRAEND, 0), 0);
   EXPECT_EQ(Connections(), std::vector<std::u16string>{u"`Device"});
+  EXPECT_EQ(Sim({"ras", "list"}).out, "2 `Device\n");
 }
 
 TEST_F(Status, ANewRoamingListEndsWithThePromptAndOneReset) {
@@ -282,7 +283,7 @@ TEST_F(Status, ANewRoamingListEndsWithThePromptAndOneReset) {
       "device\"}\n");
   ASSERT_NE(box, std::string::npos) << journal;
   EXPECT_LT(box, journal.find("{\"kind\":\"device_reset\",\"control_code\":\"0x0101003C\"}\n"));
-  EXPECT_EQ(plat::ui_reset_count(), 1u);
+  EXPECT_EQ(Sim({"resets"}).out, "1\n");
   EXPECT_TRUE(WaitForStops(1, seconds(5)));
   // The mark is cleared: the next session end resets nothing.
   ASSERT_EQ(KovaSendStatus(handle_, KOVA_STATUS_VYRASTART, 0), 0);
