@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include "client/listener.h"
-#include "platform/paths.h"
+#include <string>
+
+#include "platform/tool_args.h"
 
 namespace {
 
@@ -20,27 +22,13 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("vyrad %s\n", VYRA_VERSION);
       return 0;
     }
   }
-  if (!plat::take_device_option(argc, argv)) {
-    std::fprintf(stderr, "vyrad: --device needs a directory (try --help)\n");
-    return 2;
-  }
-  if (argc > 1) {
-    std::fprintf(stderr, "vyrad: unexpected argument '%s' (try --help)\n", argv[1]);
-    return 2;
-  }
-  if (plat::device_root().empty()) {
-    std::fprintf(stderr, "vyrad: no device: use --device DIR or set VYRA_DEVICE\n");
-    return 2;
-  }
+  if (int rc = plat::tool_start("vyrad", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
+  if (argc > 1) return plat::tool_usage_error("vyrad", ("unexpected argument '" + std::string(argv[1]) + "'").c_str());
   int exit_code = vYRAListener();
   std::fflush(nullptr);
   // Other threads (the browser signal thread, the bridge's threads) may still run.

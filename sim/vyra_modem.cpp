@@ -24,6 +24,7 @@
 #include "platform/registry.h"
 #include "platform/ril_client.h"
 #include "platform/status.h"
+#include "platform/tool_args.h"
 #include "sim/diag_text.h"
 #include "sim/modem_core.h"
 
@@ -429,24 +430,8 @@ int Daemon::Run() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-  }
-  if (!plat::take_device_option(argc, argv)) {
-    std::fprintf(stderr, "vyra-modem: --device needs a directory (try --help)\n");
-    return 2;
-  }
-  if (argc > 1) {
-    std::fprintf(stderr, "vyra-modem: unexpected argument '%s' (try --help)\n", argv[1]);
-    return 2;
-  }
-  if (plat::device_root().empty()) {
-    std::fprintf(stderr, "vyra-modem: no device: use --device DIR or set VYRA_DEVICE (try --help)\n");
-    return 2;
-  }
+  if (int rc = plat::tool_start("vyra-modem", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
+  if (argc > 1) return plat::tool_usage_error("vyra-modem", ("unexpected argument '" + std::string(argv[1]) + "'").c_str());
   std::string lock_path = plat::run_path("modem.lock");
   int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
   if (lock_fd < 0 || flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {

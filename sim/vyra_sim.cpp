@@ -16,6 +16,7 @@
 #include "platform/ras.h"
 #include "platform/registry.h"
 #include "platform/ril_client.h"
+#include "platform/tool_args.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "sim/diag_text.h"
@@ -42,10 +43,7 @@ constexpr const char* kUsage =
     "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras and resets\n"
     "needs a running vyra-modem.\n";
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "vyra-sim: %s (try --help)\n", message.c_str());
-  return 2;
-}
+int usage_error(const std::string& message) { return plat::tool_usage_error("vyra-sim", message.c_str()); }
 
 int failure(const std::string& message) {
   std::fprintf(stderr, "vyra-sim: %s\n", message.c_str());
@@ -268,15 +266,8 @@ std::vector<uint8_t> word(uint32_t v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-  }
-  if (!plat::take_device_option(argc, argv)) return usage_error("--device needs a directory");
+  if (int rc = plat::tool_start("vyra-sim", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc < 2) return usage_error("no command");
-  if (plat::device_root().empty()) return usage_error("no device: use --device DIR or set VYRA_DEVICE");
   std::string cmd = argv[1];
   std::vector<std::string> a(argv + 2, argv + argc);
   Modem m;

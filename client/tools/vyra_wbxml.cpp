@@ -7,13 +7,11 @@
 // Exit status: 0 decoded, 1 the decoder refused the document, 2 bad usage or unreadable file.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "client/wbxml_decoder.h"
 #include "client/xml_print.h"
+#include "client/tools/tool_input.h"
 #include "common/tracked_memory.h"
 
 namespace {
@@ -30,20 +28,7 @@ int main(int argc, char** argv) {
     return usage();
   const char* path = argv[1];
   std::string data;
-  if (std::strcmp(path, "-") == 0) {
-    data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "vyra-wbxml: cannot read %s\n", path);
-      return 2;
-    }
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (data.size() > 0x7FFFFFFF) {
-    std::fprintf(stderr, "vyra-wbxml: %s is too large\n", path);
-    return 2;
-  }
+  if (!read_tool_input("vyra-wbxml", path, &data)) return 2;
 
   xml_struct document{};
   char* rendering = nullptr;

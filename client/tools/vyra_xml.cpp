@@ -10,14 +10,12 @@
 // Exit status: 0 success, 1 the document (or body) was refused, 2 bad usage or unreadable file.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "client/http_parse.h"
 #include "client/qnxml.h"
 #include "client/xml_print.h"
+#include "client/tools/tool_input.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 
@@ -102,20 +100,7 @@ int main(int argc, char** argv) {
   if (path == nullptr) return usage();
 
   std::string data;
-  if (std::strcmp(path, "-") == 0) {
-    data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  } else {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      std::fprintf(stderr, "vyra-xml: cannot read %s\n", path);
-      return 2;
-    }
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  if (data.size() > 0x7FFFFFFF) {
-    std::fprintf(stderr, "vyra-xml: %s is too large\n", path);
-    return 2;
-  }
+  if (!read_tool_input("vyra-xml", path, &data)) return 2;
 
   if (content_type != nullptr) return show_multipart(data, content_type);
   return show_document(data.data(), data.size(), "") == 1 ? 0 : 1;

@@ -16,6 +16,7 @@
 #include "platform/reg_file.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/tool_args.h"
 
 namespace {
 
@@ -30,10 +31,7 @@ constexpr const char* kUsage =
     "ROOT is HKLM or HKCU (or the long names). Names are case-insensitive.\n"
     "The device is --device DIR, else $VYRA_DEVICE.\n";
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "vyra-reg: %s (try --help)\n", message.c_str());
-  return 2;
-}
+int usage_error(const std::string& message) { return plat::tool_usage_error("vyra-reg", message.c_str()); }
 
 int store_error(int rc) {
   if (rc == plat::kRegNotFound) {
@@ -183,15 +181,8 @@ int cmd_export(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-  }
-  if (!plat::take_device_option(argc, argv)) return usage_error("--device needs a directory");
+  if (int rc = plat::tool_start("vyra-reg", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc < 2) return usage_error("no command");
-  if (plat::device_root().empty()) return usage_error("no device: use --device DIR or set VYRA_DEVICE");
   std::string cmd = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (cmd == "get") return cmd_get(args);

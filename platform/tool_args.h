@@ -1,0 +1,18 @@
+// The command-line start shared by the device tools (vyra-reg, vyra-sim, vyra-modem,
+// vyrad): --help / -h anywhere prints the usage, --device DIR (or --device=DIR) is taken
+// out of argv and applied, and a device must be named by it or by VYRA_DEVICE.
+#pragma once
+
+namespace plat {
+
+constexpr int kToolContinue = -1;
+
+// kToolContinue when the program should go on with the remaining arguments (argv[1]...),
+// else the exit code to return at once: 0 after --help, 2 after a one-line
+// "NAME: why (try --help)" on standard error.
+int tool_start(const char* name, const char* usage, int& argc, char** argv);
+
+// Prints "NAME: message (try --help)" on standard error and returns 2 (bad usage).
+int tool_usage_error(const char* name, const char* message);
+
+}  // namespace plat
