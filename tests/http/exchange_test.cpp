@@ -108,8 +108,8 @@ TEST_F(ExchangeTest, DirectGetAndPostCarryTheExactRequestBytes) {
   });
   FakeServer rec([&](Conn& c, int) {
     std::string req = c.read_request();
+    rec.record(req);  // before answering: the client may look at the record as soon as it has the answer
     c.send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-    rec.record(req);
   });
   Exchange ex;
   Result r = ex.run(url_of(srv.port()));
