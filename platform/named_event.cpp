@@ -225,6 +225,22 @@ bool event_reset(NamedEvent* event) {
   return true;
 }
 
+int event_waiter_count(NamedEvent* event) {
+  if (event == nullptr) return -1;
+  SegmentLock lock(event->seg);
+  if (!lock.locked()) return -1;
+  int n = 0;
+  for (const WaiterSlot& w : event->seg->waiters) {
+    if (!w.used || w.granted >= 0 || !process_alive(w.pid)) continue;
+    for (uint32_t i = 0; i < w.count; ++i)
+      if (w.events[i] == event->slot) {
+        ++n;
+        break;
+      }
+  }
+  return n;
+}
+
 int event_wait(NamedEvent* event, uint32_t timeout_ms) {
   NamedEvent* one[1] = {event};
   int rc = event_wait_any(one, 1, timeout_ms);

@@ -40,4 +40,8 @@ int event_wait(NamedEvent* event, uint32_t timeout_ms);
 // kWaitFailed (no events, more than kEventMaxWait, a NULL handle, events of two devices).
 int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms);
 
+// Threads of any process of the device waiting on this event right now (for tests and
+// diagnostics); -1 for a NULL handle.
+int event_waiter_count(NamedEvent* event);
+
 }  // namespace plat

@@ -22,9 +22,10 @@ class NamedEvents : public ::testing::Test {
   vyra_test::TempDevice dev;
 };
 
-// Waits until some thread of this device is blocked on an event (the segment shows it by
-// the waiter being granted nothing yet); a short sleep is enough for our purposes.
-void let_waiter_block() { std::this_thread::sleep_for(milliseconds(150)); }
+// Waits until `count` threads of the device are blocked on the event.
+void wait_for_waiters(plat::NamedEvent* e, int count) {
+  ASSERT_TRUE(vyra_test::wait_until(10000, [&] { return plat::event_waiter_count(e) >= count; }));
+}
 
 TEST_F(NamedEvents, BadNamesAndHandles) {
   EXPECT_EQ(plat::event_open(""), nullptr);
@@ -91,10 +92,10 @@ TEST_F(NamedEvents, PulseWakesExactlyOneWaiter) {
   for (int i = 0; i < 2; ++i)
     waiters.emplace_back([&] {
       plat::NamedEvent* mine = plat::event_open("stop");
-      if (plat::event_wait(mine, 1500) == 0) ++woken;
+      if (plat::event_wait(mine, 2500) == 0) ++woken;
       plat::event_close(mine);
     });
-  let_waiter_block();
+  wait_for_waiters(e, 2);
   ASSERT_TRUE(plat::event_pulse(e));
   for (auto& t : waiters) t.join();
   EXPECT_EQ(woken.load(), 1);
@@ -131,16 +132,17 @@ TEST_F(NamedEvents, CrashedWaiterDoesNotSwallowAPulse) {
     plat::event_wait(mine, plat::kInfinite);
     _exit(0);
   }
-  let_waiter_block();
+  wait_for_waiters(e, 1);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
+  EXPECT_EQ(plat::event_waiter_count(e), 0);  // a dead waiter does not count
   std::atomic<int> result{-100};
   std::thread waiter([&] {
     plat::NamedEvent* mine = plat::event_open("UserActiveToVYRA");
     result = plat::event_wait(mine, 3000);
     plat::event_close(mine);
   });
-  let_waiter_block();
+  wait_for_waiters(e, 1);
   plat::event_pulse(e);
   waiter.join();
   EXPECT_EQ(result.load(), 0);
