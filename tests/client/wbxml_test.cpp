@@ -12,44 +12,14 @@
 #include "common/wrapper.h"
 #include "platform/text.h"
 #include "tests/support/test_support.h"
+#include "tests/client/document_test_helpers.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// Bytes followed by the text of s and its terminator.
-Bytes operator+(Bytes a, const std::string& s) {
-  a.insert(a.end(), s.begin(), s.end());
-  a.push_back(0);
-  return a;
-}
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-std::string utf8(const char16_t* wide) { return plat::utf16_to_utf8(wide == nullptr ? u"" : wide); }
-
-// "index:tag^parent{name=value,...}" per node, space separated.
-std::string dump(const xml_struct& doc) {
-  std::string out;
-  for (const xml_node* n = doc.xml_root; n != nullptr; n = n->next) {
-    if (!out.empty()) out += ' ';
-    out += std::to_string(n->index) + ":" + n->tag_name + "^" +
-           std::to_string(n->parent == nullptr ? -1 : n->parent->index);
-    if (n->attributes != nullptr) {
-      out += '{';
-      for (const xml_attr* a = n->attributes; a != nullptr; a = a->next) {
-        out += a->name;
-        out += '=';
-        out += utf8(a->value);
-        if (a->next != nullptr) out += ',';
-      }
-      out += '}';
-    }
-  }
-  return out;
-}
+using doc_test::Bytes;
+using doc_test::dump;
+using doc_test::utf8;
+using doc_test::operator+;
 
 struct Decoded {
   int status = 0;

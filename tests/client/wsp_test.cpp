@@ -9,20 +9,12 @@
 
 #include "client/common_utils.h"
 #include "common/tracked_memory.h"
+#include "tests/client/document_test_helpers.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes operator+(Bytes a, const std::string& s) {
-  a.insert(a.end(), s.begin(), s.end());
-  a.push_back(0);
-  return a;
-}
-Bytes operator+(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using doc_test::Bytes;
+using doc_test::operator+;
 
 // A heap copy of exactly the given size, for the sanitizers.
 struct Exact {

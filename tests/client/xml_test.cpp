@@ -16,8 +16,12 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/support/test_support.h"
+#include "tests/client/document_test_helpers.h"
 
 namespace {
+
+using doc_test::dump;
+using doc_test::utf8;
 
 // Entity decoding of a literal through the owning interface.
 std::string decode(const std::string& text) {
@@ -28,29 +32,6 @@ std::string decode(const std::string& text) {
   std::string result = out == nullptr ? "" : out;
   MEM_FREE(out);
   return result;
-}
-
-std::string utf8(const char16_t* wide) { return plat::utf16_to_utf8(wide == nullptr ? u"" : wide); }
-
-// "index:tag^parent{name=value,...}" per node, space separated.
-std::string dump(const xml_struct& doc) {
-  std::string out;
-  for (const xml_node* n = doc.xml_root; n != nullptr; n = n->next) {
-    if (!out.empty()) out += ' ';
-    out += std::to_string(n->index) + ":" + n->tag_name + "^" +
-           std::to_string(n->parent == nullptr ? -1 : n->parent->index);
-    if (n->attributes != nullptr) {
-      out += '{';
-      for (const xml_attr* a = n->attributes; a != nullptr; a = a->next) {
-        out += a->name;
-        out += '=';
-        out += utf8(a->value);
-        if (a->next != nullptr) out += ',';
-      }
-      out += '}';
-    }
-  }
-  return out;
 }
 
 struct Parsed {
