@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "client/listener.h"
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "client/vyraevent.h"
 #include "common/tracked_memory.h"
 #include "platform/clock.h"

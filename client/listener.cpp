@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "client/handlers.h"
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "client/vyraevent.h"
 #include "platform/ras.h"
 #include "platform/ui.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "client/listener.h"
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "common/tracked_memory.h"
 #include "platform/clock.h"
 #include "telephony/include/kova.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 #include "platform/text.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include <wbxml/wbxml.h>
 
-#include "client/wbxml_decoder.h"
+#include "client/formats/wbxml_decoder.h"
 #include "common/tracked_memory.h"
 
 // libwbxml's tree decoder; its header is not installed, the library exports it.

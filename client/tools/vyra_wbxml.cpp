@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "client/wbxml_decoder.h"
-#include "client/xml_print.h"
+#include "client/formats/wbxml_decoder.h"
+#include "client/formats/xml_print.h"
 #include "client/tools/tool_input.h"
 #include "common/tracked_memory.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "client/common_utils.h"
+#include "client/formats/common_utils.h"
 #include "common/tracked_memory.h"
 
 namespace {

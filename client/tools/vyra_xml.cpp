@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
-#include "client/http_parse.h"
-#include "client/qnxml.h"
-#include "client/xml_print.h"
+#include "client/formats/http_parse.h"
+#include "client/formats/qnxml.h"
+#include "client/formats/xml_print.h"
 #include "client/tools/tool_input.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"

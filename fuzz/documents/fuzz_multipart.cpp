@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/http_parse.h"
+#include "client/formats/http_parse.h"
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "client/qnxml_utils.h"
+#include "client/formats/qnxml_utils.h"
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

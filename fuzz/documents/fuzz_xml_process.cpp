@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

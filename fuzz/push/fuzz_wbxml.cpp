@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "client/wbxml_decoder.h"
+#include "client/formats/wbxml_decoder.h"
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

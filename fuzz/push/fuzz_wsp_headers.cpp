@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "client/common_utils.h"
+#include "client/formats/common_utils.h"
 #include "common/tracked_memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 #include "platform/text.h"
 
 namespace doc_test {

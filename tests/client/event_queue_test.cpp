@@ -6,7 +6,7 @@
 #include <string>
 
 #include "client/listener.h"
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "client/vyraevent.h"
 #include "common/tracked_memory.h"
 #include "platform/registry.h"

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "platform/registry.h"
 #include "tests/support/test_support.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "client/mmcp_utils.h"
-#include "client/qnxml.h"
+#include "client/formats/mmcp_utils.h"
+#include "client/formats/qnxml.h"
 
 namespace {
 

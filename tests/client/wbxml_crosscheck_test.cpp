@@ -11,7 +11,7 @@
 
 #include <wbxml/wbxml.h>
 
-#include "client/wbxml_decoder.h"
+#include "client/formats/wbxml_decoder.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "client/wbxml_decoder.h"
-#include "client/wbxml_tables.h"
+#include "client/formats/wbxml_decoder.h"
+#include "client/formats/wbxml_tables.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
 #include "platform/text.h"

@@ -1,5 +1,5 @@
 // Node-list listing shared by the inspection tools.
-#include "client/xml_print.h"
+#include "client/formats/xml_print.h"
 
 #include "platform/text.h"
 

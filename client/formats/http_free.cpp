@@ -1,5 +1,5 @@
 // Release of the multipart lists.
-#include "client/http_parse.h"
+#include "client/formats/http_parse.h"
 #include "common/tracked_memory.h"
 
 void free_header_lines(MimeHeader* list) {

@@ -1,5 +1,5 @@
 // Multipart splitting, MIME header lines and the transfer decodings.
-#include "client/http_parse.h"
+#include "client/formats/http_parse.h"
 
 #include <cstring>
 #include <string_view>

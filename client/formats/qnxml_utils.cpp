@@ -1,12 +1,12 @@
 // Text utilities and whole-document passes of the XML parser.
-#include "client/qnxml_utils.h"
+#include "client/formats/qnxml_utils.h"
 
 #include <array>
 #include <cctype>
 #include <cstring>
 #include <string_view>
 
-#include "client/utils.h"
+#include "client/support/utils.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 
 // Result codes (besides 1 for success, -2000 out of memory and -2002 no document).
 constexpr int kWbxmlErrEmpty = -1001;          // length of 0 or less

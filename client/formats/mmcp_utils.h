@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 
 // ---- Names -----------------------------------------------------------------------------------
 inline constexpr char kMmcMediaType[] = "application/vnd.zevorize.mmc-xml";

@@ -1,4 +1,4 @@
-#include "client/utils.h"
+#include "client/support/utils.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 
 // Writes utf8 with the escapes above.
 void print_xml_escaped(const std::string& utf8, FILE* out = stdout);

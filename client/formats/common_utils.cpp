@@ -1,12 +1,12 @@
 // WSP binary header decoding (header field names, content types and their parameters,
 // field values) for the push dispatcher.
-#include "client/common_utils.h"
+#include "client/formats/common_utils.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "client/tracked_buffer.h"
+#include "client/support/tracked_buffer.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
 

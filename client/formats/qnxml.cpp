@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "client/qnxml.h"
-#include "client/qnxml_utils.h"
-#include "client/utils.h"
+#include "client/formats/qnxml.h"
+#include "client/formats/qnxml_utils.h"
+#include "client/support/utils.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 

@@ -1,14 +1,14 @@
 // WBXML decoder: header, body tokens of the content and attribute contexts, strings, and
 // the textual rendering written to the trace file.
-#include "client/wbxml_decoder.h"
+#include "client/formats/wbxml_decoder.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "client/tracked_buffer.h"
-#include "client/utils.h"
+#include "client/support/tracked_buffer.h"
+#include "client/support/utils.h"
 #include "common/wrapper.h"
-#include "client/wbxml_tables.h"
+#include "client/formats/wbxml_tables.h"
 #include "common/program_files.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"

@@ -1,5 +1,5 @@
 // The MMC vocabulary and readers over the document model.
-#include "client/mmcp_utils.h"
+#include "client/formats/mmcp_utils.h"
 
 #include <climits>
 #include <cstring>

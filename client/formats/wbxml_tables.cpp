@@ -1,5 +1,5 @@
 // Token tables of the WAP document types (WML, SI, SL, CO, Channel, Provisioning, WTA-WML).
-#include "client/wbxml_tables.h"
+#include "client/formats/wbxml_tables.h"
 
 #include <array>
 #include <cstddef>

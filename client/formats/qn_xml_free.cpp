@@ -1,5 +1,5 @@
 // Release of the document model.
-#include "client/qnxml.h"
+#include "client/formats/qnxml.h"
 
 #include "common/tracked_memory.h"
 
