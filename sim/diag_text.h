@@ -11,24 +11,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/diag.h"
+
 namespace sim {
 
-constexpr uint32_t kDevRequestDiag = 3100;
-constexpr uint32_t kDevRequestDataState = 3019;
-constexpr size_t kMaxDiagPacket = 254;  // what fits in the 520-byte request block
-constexpr size_t kReplyHeader = 6;
+constexpr uint32_t kDevRequestDiag = diag::kDevRequestDiag;
+constexpr uint32_t kDevRequestDataState = diag::kDevRequestDataState;
+constexpr size_t kMaxDiagPacket = diag::kMaxPacket;  // what fits in the 520-byte request block
+constexpr size_t kReplyHeader = diag::kReplyHeader;
 
 // Device-specific notifications the daemon sends.
-constexpr uint32_t kNotifyIncomingMessage = 0x800007D7;  // u32 length + bytes
-constexpr uint32_t kNotifyDataState = 0x800007DB;        // u32 state
-constexpr uint32_t kNotifyCallDisconnected = 0x10003;
-constexpr uint32_t kNotifyRadioState = 0x800001;         // u32 state
-constexpr size_t kMaxMessage = 1024;
+constexpr uint32_t kNotifyIncomingMessage = diag::kNotifyIncomingMessage;  // u32 length + bytes
+constexpr uint32_t kNotifyDataState = diag::kNotifyDataSessionState;       // u32 state
+constexpr uint32_t kNotifyCallDisconnected = diag::kNotifyCallDisconnected;
+constexpr uint32_t kNotifyRadioState = diag::kNotifyRadioEquipmentState;   // u32 state
+constexpr size_t kMaxMessage = diag::kMaxMessage;
 
 // Data-session states of request 3019 and notification 0x800007DB.
-constexpr uint32_t kDataStateNone = 0;
-constexpr uint32_t kDataStateActive = 1;
-constexpr uint32_t kDataStateDormant = 2;
+constexpr uint32_t kDataStateNone = diag::kDataSessionNone;
+constexpr uint32_t kDataStateActive = diag::kDataSessionActive;
+constexpr uint32_t kDataStateDormant = diag::kDataSessionDormant;
 
 // Simulator commands (request kind kRilRequestSimControl): payload u32 operation + data.
 constexpr uint32_t kSimMessage = 1;  // data: the raw incoming message (1 to kMaxMessage bytes)

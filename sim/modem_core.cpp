@@ -3,6 +3,7 @@
 #include <cstring>
 #include <sqlite3.h>
 
+#include "common/byte_order.h"
 #include "sim/diag_text.h"
 
 namespace sim {
@@ -139,34 +140,37 @@ bool ModemStore::PutValue(const std::string& name, uint32_t value) {
   return ok;
 }
 
-bool ModemStore::AddMessage(const std::vector<uint8_t>& message) {
+uint32_t ModemStore::AddMessage(const std::vector<uint8_t>& message) {
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, "INSERT INTO messages(data) VALUES(?)", -1, &st, nullptr) != SQLITE_OK) return false;
+  if (sqlite3_prepare_v2(db_, "INSERT INTO messages(data) VALUES(?)", -1, &st, nullptr) != SQLITE_OK) return 0;
   sqlite3_bind_blob(st, 1, message.data(), static_cast<int>(message.size()), SQLITE_TRANSIENT);
   bool ok = sqlite3_step(st) == SQLITE_DONE;
   sqlite3_finalize(st);
-  return ok;
+  sqlite3_int64 id = ok ? sqlite3_last_insert_rowid(db_) : 0;
+  return id > 0 && id <= 0xFFFFFFFF ? static_cast<uint32_t>(id) : 0;
 }
 
-bool ModemStore::TakeMessages(std::vector<std::vector<uint8_t>>* messages) {
+bool ModemStore::ListMessages(std::vector<StoredMessage>* messages) {
   messages->clear();
-  if (!Exec("BEGIN IMMEDIATE")) return false;
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, "SELECT data FROM messages ORDER BY seq", -1, &st, nullptr) != SQLITE_OK) {
-    Exec("ROLLBACK");
+  if (sqlite3_prepare_v2(db_, "SELECT seq, data FROM messages ORDER BY seq", -1, &st, nullptr) != SQLITE_OK)
     return false;
-  }
   while (sqlite3_step(st) == SQLITE_ROW) {
-    const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, 0));
-    messages->emplace_back(p, p + sqlite3_column_bytes(st, 0));
+    const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(st, 1));
+    messages->push_back({static_cast<uint32_t>(sqlite3_column_int64(st, 0)),
+                         std::vector<uint8_t>(p, p + sqlite3_column_bytes(st, 1))});
   }
   sqlite3_finalize(st);
-  if (!Exec("DELETE FROM messages") || !Exec("COMMIT")) {
-    Exec("ROLLBACK");
-    messages->clear();
-    return false;
-  }
   return true;
+}
+
+bool ModemStore::RemoveMessage(uint32_t id) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM messages WHERE seq=?", -1, &st, nullptr) != SQLITE_OK) return false;
+  sqlite3_bind_int64(st, 1, id);
+  bool ok = sqlite3_step(st) == SQLITE_DONE && sqlite3_changes(db_) == 1;
+  sqlite3_finalize(st);
+  return ok;
 }
 
 int ModemStore::CountMessages() {
@@ -213,7 +217,7 @@ uint16_t crc16(const uint8_t* p, size_t n) {
 
 // The list's own size field (first two bytes, big-endian).
 size_t prl_declared_size(const std::vector<uint8_t>& list) {
-  return list.size() < 2 ? 0 : (static_cast<size_t>(list[0]) << 8 | list[1]);
+  return list.size() < 2 ? 0 : vyra::get_be16(list.data());
 }
 
 }  // namespace
@@ -234,10 +238,10 @@ std::vector<uint8_t> factory_prl() {
 }
 
 std::vector<uint8_t> ModemCore::DataItem(const uint8_t* packet, size_t size) {
-  if (size < 3) return answer(0x14, packet, size);
+  if (size < 3) return answer(diag::kAnswerBadLength, packet, size);
   std::vector<uint8_t> reply(kItemPacket, 0);
   std::memcpy(reply.data(), packet, size < kItemPacket ? size : kItemPacket);
-  uint32_t item = packet[1] | static_cast<uint32_t>(packet[2]) << 8;
+  uint32_t item = vyra::get_le16(packet + diag::kItemNumberOffset);
   bool write = packet[0] == 0x27;
   size_t n = item_size(item);
   uint8_t* data = reply.data() + 3;
@@ -262,8 +266,7 @@ std::vector<uint8_t> ModemCore::DataItem(const uint8_t* packet, size_t size) {
       if (item_per_profile(item)) data[0] = static_cast<uint8_t>(index);
     }
   }
-  reply[131] = static_cast<uint8_t>(status);
-  reply[132] = static_cast<uint8_t>(status >> 8);
+  vyra::put_le16(&reply[diag::kItemStatusOffset], status);
   return reply;
 }
 
@@ -271,7 +274,7 @@ std::vector<uint8_t> ModemCore::DataItem(const uint8_t* packet, size_t size) {
 // Roaming list blocks (0x49 read, 0x48 write): 120 list bytes (960 bits) per block.
 
 std::vector<uint8_t> ModemCore::PrlBlockRead(const uint8_t* packet, size_t size) {
-  if (size < 3) return answer(0x14, packet, size);
+  if (size < 3) return answer(diag::kAnswerBadLength, packet, size);
   std::vector<uint8_t> reply(128, 0);
   reply[0] = 0x49;
   uint8_t seq = packet[1];
@@ -286,20 +289,18 @@ std::vector<uint8_t> ModemCore::PrlBlockRead(const uint8_t* packet, size_t size)
   size_t n = list.size() - offset < 120 ? list.size() - offset : 120;
   std::memcpy(&reply[8], list.data() + offset, n);
   reply[5] = offset + n < list.size() ? 1 : 0;
-  uint32_t bits = static_cast<uint32_t>(n * 8);
-  reply[6] = static_cast<uint8_t>(bits);
-  reply[7] = static_cast<uint8_t>(bits >> 8);
+  vyra::put_le16(&reply[6], static_cast<uint16_t>(n * 8));
   return reply;
 }
 
 // Request: [0x48, seq, more, nam, bits (LE16), 120 bytes]. Answer byte 1: 0 block taken,
 // 1 list complete and stored, 2 out-of-sequence block, 3 bad block or list.
 std::vector<uint8_t> ModemCore::PrlBlockWrite(const uint8_t* packet, size_t size) {
-  if (size < 126) return answer(0x14, packet, size);
+  if (size < 126) return answer(diag::kAnswerBadLength, packet, size);
   std::vector<uint8_t> reply{0x48, 0, 0, 0};
   uint8_t seq = packet[1];
   bool more = packet[2] != 0;
-  size_t bits = packet[4] | static_cast<size_t>(packet[5]) << 8;
+  size_t bits = vyra::get_le16(packet + 4);
   if (seq == 0) {
     block_stage_.clear();
     block_next_seq_ = 0;
@@ -338,7 +339,7 @@ std::vector<uint8_t> ModemCore::Tunnel(const uint8_t* packet, size_t size) {
     reply[3] = 1;
     return reply;
   }
-  size_t length = packet[3] | static_cast<size_t>(packet[4]) << 8;
+  size_t length = vyra::get_le16(packet + 3);
   if (length == 0 || length > 243 || length > size - 5) {
     reply[3] = 1;
     return reply;
@@ -348,8 +349,7 @@ std::vector<uint8_t> ModemCore::Tunnel(const uint8_t* packet, size_t size) {
     reply[3] = 1;
     return reply;
   }
-  reply[4] = static_cast<uint8_t>(out.answer.size());
-  reply[5] = static_cast<uint8_t>(out.answer.size() >> 8);
+  vyra::put_le16(&reply[4], static_cast<uint16_t>(out.answer.size()));
   std::memcpy(&reply[6], out.answer.data(), out.answer.size());
   return reply;
 }
@@ -380,7 +380,7 @@ Is683Outcome ModemCore::SsprDownload(const uint8_t* m, size_t size) {
   }
   if (block_len < 4) return out;
   bool last = (m[3] & 1) != 0;
-  size_t offset = static_cast<size_t>(m[4]) << 8 | m[5];
+  size_t offset = vyra::get_be16(m + 4);
   size_t seg = m[6];
   if (seg > block_len - 4) return out;  // segment runs past its block: malformed
   out.ok = true;
@@ -422,7 +422,7 @@ Is683Outcome ModemCore::SsprConfiguration(const uint8_t* m, size_t size) {
   }
   if (block == 0x01) {  // the list itself, one segment
     if (size < 5) return out;
-    size_t offset = static_cast<size_t>(m[2]) << 8 | m[3];
+    size_t offset = vyra::get_be16(m + 2);
     size_t max = m[4] < 200 ? m[4] : 200;
     out.ok = true;
     if (offset > list.size()) {
@@ -483,7 +483,7 @@ Is683Outcome ModemCore::ProcessIs683(const uint8_t* m, size_t size) {
 // Packet dispatch
 
 std::vector<uint8_t> ModemCore::HandlePacket(const uint8_t* p, size_t size) {
-  if (size == 0) return {0x13};
+  if (size == 0) return {diag::kAnswerBadCommand};
   auto fixed = [&](size_t n, std::initializer_list<uint8_t> head) {
     std::vector<uint8_t> r(n, 0);
     size_t i = 0;
@@ -491,42 +491,42 @@ std::vector<uint8_t> ModemCore::HandlePacket(const uint8_t* p, size_t size) {
     return r;
   };
   switch (p[0]) {
-    case 0x00: {  // version
+    case diag::kCmdVersion: {
       std::vector<uint8_t> r{0x00};
       const char* texts[] = {"Dec 08 2026", "12:00:00", "Dec 08 2026", "12:00:00", "VYRASIM1"};
       for (const char* t : texts) r.insert(r.end(), t, t + std::strlen(t));
       r.insert(r.end(), {1, 6, 0x50, 0x00, 0x01, 2, 1, 0});
       return r;
     }
-    case 0x01: return {0x01, 0x56, 0x34, 0x12, 0x9F};  // serial number (ESN)
-    case 0x0C: return fixed(48, {0x0C, 0x56, 0x34, 0x12, 0x9F, 0x02});
-    case 0x26:
-    case 0x27: return DataItem(p, size);
-    case 0x29:
-      if (size < 3) return answer(0x14, p, size);
+    case diag::kCmdSerialNumber: return {0x01, 0x56, 0x34, 0x12, 0x9F};  // serial number (ESN)
+    case diag::kCmdStatus: return fixed(48, {0x0C, 0x56, 0x34, 0x12, 0x9F, 0x02});
+    case diag::kCmdItemRead:
+    case diag::kCmdItemWrite: return DataItem(p, size);
+    case diag::kCmdModeControl:
+      if (size < 3) return answer(diag::kAnswerBadLength, p, size);
       return {0x29, p[1], p[2]};
-    case 0x3F: return fixed(4, {0x3F});
-    case 0x40: return fixed(214, {0x40});
-    case 0x41: {  // service programming code check: "000000" unlocks
-      if (size < 7) return answer(0x14, p, size);
+    case diag::kCmdQuery3F: return fixed(4, {0x3F});
+    case diag::kCmdQuery40: return fixed(214, {0x40});
+    case diag::kCmdSpc: {  // service programming code check: "000000" unlocks
+      if (size < 7) return answer(diag::kAnswerBadLength, p, size);
       bool ok = std::memcmp(p + 1, "000000", 6) == 0;
       return {0x41, static_cast<uint8_t>(ok ? 1 : 0)};
     }
-    case 0x48: return PrlBlockWrite(p, size);
-    case 0x49: return PrlBlockRead(p, size);
-    case 0x59: {  // file system: every operation succeeds on an empty file system
-      if (size < 3) return answer(0x14, p, size);
+    case diag::kCmdPrlWrite: return PrlBlockWrite(p, size);
+    case diag::kCmdPrlRead: return PrlBlockRead(p, size);
+    case diag::kCmdFile: {  // file system: every operation succeeds on an empty file system
+      if (size < 3) return answer(diag::kAnswerBadLength, p, size);
       if (p[1] == 0x04) return fixed(267, {0x59, 0x04, 0x00, p[2]});
       return {0x59, p[1], 0x00};
     }
-    case 0x63: return fixed(32, {0x63});
-    case 0xCD: return fixed(8, {0xCD});
-    case 0xCE: return fixed(40, {0xCE});
-    case 0xDA: return Tunnel(p, size);
+    case diag::kCmdQuery63: return fixed(32, {0x63});
+    case diag::kCmdQueryCD: return fixed(8, {0xCD});
+    case diag::kCmdQueryCE: return fixed(40, {0xCE});
+    case diag::kCmdTunnel: return Tunnel(p, size);
     default:
       // Two-byte control requests are acknowledged (second byte 1); anything else is unknown.
       if (size == 2) return {p[0], 1};
-      return answer(0x13, p, size > 16 ? 16 : size);
+      return answer(diag::kAnswerBadCommand, p, size > 16 ? 16 : size);
   }
 }
 

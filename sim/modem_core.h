@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/diag.h"
+
 struct sqlite3;
 
 namespace sim {
@@ -31,9 +33,17 @@ class ModemStore {
   bool PutPrl(const std::vector<uint8_t>& list);
   bool GetValue(const std::string& name, uint32_t* value);
   bool PutValue(const std::string& name, uint32_t value);
-  bool AddMessage(const std::vector<uint8_t>& message);
-  // Takes out every waiting message, oldest first.
-  bool TakeMessages(std::vector<std::vector<uint8_t>>* messages);
+  // Incoming messages wait here until a client acknowledges them. AddMessage returns the
+  // message's number (1 and up, in arrival order) or 0 on failure.
+  struct StoredMessage {
+    uint32_t id;
+    std::vector<uint8_t> data;
+  };
+  uint32_t AddMessage(const std::vector<uint8_t>& message);
+  // Every waiting message, oldest first.
+  bool ListMessages(std::vector<StoredMessage>* messages);
+  // Removes message `id`; false when there is no such message.
+  bool RemoveMessage(uint32_t id);
   int CountMessages();
 
  private:
@@ -44,18 +54,18 @@ class ModemStore {
 
 // Data items the modem keeps, with their sizes in bytes. Items 465 and 3021 are kept per
 // profile (index = data byte 0, profiles 0 to kProfiles-1).
-constexpr uint32_t kItemActiveProfile = 464;
-constexpr uint32_t kItemMipProfile = 465;
-constexpr uint32_t kItemMipSecrets = 3021;
+constexpr uint32_t kItemActiveProfile = diag::kItemActiveProfile;
+constexpr uint32_t kItemMipProfile = diag::kItemMipProfile;
+constexpr uint32_t kItemMipSecrets = diag::kItemMipSecrets;
 constexpr uint32_t kProfiles = 6;
 size_t item_size(uint32_t item);       // 0 for an item the modem does not know
 bool item_per_profile(uint32_t item);
 
 // Data-item statuses (bytes 131-132 of the data-item packet).
-constexpr uint16_t kItemDone = 0;
-constexpr uint16_t kItemBadCommand = 2;
-constexpr uint16_t kItemInactive = 5;
-constexpr uint16_t kItemBadParameter = 6;
+constexpr uint16_t kItemDone = diag::kItemDone;
+constexpr uint16_t kItemBadCommand = diag::kItemBadCommand;
+constexpr uint16_t kItemInactive = diag::kItemInactive;
+constexpr uint16_t kItemBadParameter = diag::kItemBadParameter;
 
 // The IS-683 reverse-link answer to one forward-link message: ok is false for a malformed
 // message (or a type the modem does not take), and then `answer` is empty.

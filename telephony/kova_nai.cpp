@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/byte_order.h"
 #include "platform/debug_output.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -28,23 +29,22 @@ constexpr size_t kOffNaiLength = 1, kOffNai = 2, kOffMnHaSpi = 75, kOffMnAaaSpi 
 // Offsets in item 3021.
 constexpr size_t kOffSs1Length = 1, kOffSs1 = 2, kOffSs2Length = 34, kOffSs2 = 35;
 
-uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+using vyra::get_le32;
+using vyra::put_le32;
 
-void PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-// Reads a per-profile item; the answer must be about the profile asked for.
+// Reads a per-profile item. An item the modem holds (status 0) must be about the profile
+// asked for; one it never had (status 5) reads as zero data, with the profile index put
+// back in byte 0 so that a later write goes to the same profile.
 bool ReadProfileItem(uint16_t item, uint8_t profile, uint8_t* data, size_t n) {
   std::memset(data, 0, n);
   data[0] = profile;
-  if (!Modem().DataItemAccess(item, data, n, false)) return false;
+  uint16_t status = diag::kItemDone;
+  if (!Modem().DataItemAccess(item, data, n, false, &status)) return false;
+  if (status == diag::kItemInactive) {
+    std::memset(data, 0, n);
+    data[0] = profile;
+    return true;
+  }
   return data[0] == profile;
 }
 
@@ -90,16 +90,17 @@ KOVA_API int32_t KovaMMCGetNAIMIPParam(KOVA_HANDLE handle, _KovaMMCNAIMIPData* r
   (void)handle;
   if (record == nullptr || record->profile > kova::kMaxProfileIndex) return -1;
   uint8_t item[kova::kMipProfileSize];
+  kova::ModemGuard lock(kova::ModemLock());
   if (!kova::ReadProfileItem(kova::kItemMipProfile, record->profile, item, sizeof item)) return -1;
   uint8_t nai_length = item[kova::kOffNaiLength];
   if (nai_length > kova::kNaiMax) return -1;  // more than the item can hold: a bad answer
   record->nai_length = nai_length;
   std::memcpy(record->nai, item + kova::kOffNai, nai_length);
-  record->mn_ha_spi = kova::GetLe32(item + kova::kOffMnHaSpi);
-  record->mn_aaa_spi = kova::GetLe32(item + kova::kOffMnAaaSpi);
-  record->home_address = kova::GetLe32(item + kova::kOffHomeAddress);
-  record->ha_primary = kova::GetLe32(item + kova::kOffHaPrimary);
-  record->ha_secondary = kova::GetLe32(item + kova::kOffHaSecondary);
+  record->mn_ha_spi = kova::get_le32(item + kova::kOffMnHaSpi);
+  record->mn_aaa_spi = kova::get_le32(item + kova::kOffMnAaaSpi);
+  record->home_address = kova::get_le32(item + kova::kOffHomeAddress);
+  record->ha_primary = kova::get_le32(item + kova::kOffHaPrimary);
+  record->ha_secondary = kova::get_le32(item + kova::kOffHaSecondary);
   record->rev_tunneling = item[kova::kOffRevTun];
   return 0;
 }
@@ -114,6 +115,9 @@ KOVA_API int32_t KovaMMCSetNAIMIPParam(KOVA_HANDLE handle, _KovaMMCNAIMIPData* r
   if ((mask & KOVA_MIP_SS1) && record->ss1_length > kova::kSecretMax) return -1;
 
   uint8_t profile[kova::kMipProfileSize], secrets[kova::kMipSecretsSize];
+  // The two items are read, changed and written as one operation: nothing else (the error
+  // handler's profile restore on the watchdog's thread) gets between their packets.
+  kova::ModemGuard lock(kova::ModemLock());
   if (!kova::ReadProfileItem(kova::kItemMipProfile, record->profile, profile, sizeof profile)) return -1;
   if (!kova::ReadProfileItem(kova::kItemMipSecrets, record->profile, secrets, sizeof secrets)) return -1;
   uint8_t old_profile[kova::kMipProfileSize];
@@ -131,12 +135,12 @@ KOVA_API int32_t KovaMMCSetNAIMIPParam(KOVA_HANDLE handle, _KovaMMCNAIMIPData* r
     secrets[kova::kOffSs1Length] = static_cast<uint8_t>(record->ss1_length);
     std::memcpy(secrets + kova::kOffSs1, record->ss1, kova::kSecretMax);
   }
-  if (mask & KOVA_MIP_MN_HA_SPI) kova::PutLe32(profile + kova::kOffMnHaSpi, record->mn_ha_spi);
-  if (mask & KOVA_MIP_MN_AAA_SPI) kova::PutLe32(profile + kova::kOffMnAaaSpi, record->mn_aaa_spi);
+  if (mask & KOVA_MIP_MN_HA_SPI) kova::put_le32(profile + kova::kOffMnHaSpi, record->mn_ha_spi);
+  if (mask & KOVA_MIP_MN_AAA_SPI) kova::put_le32(profile + kova::kOffMnAaaSpi, record->mn_aaa_spi);
   if (mask & KOVA_MIP_REV_TUN) profile[kova::kOffRevTun] = static_cast<uint8_t>(record->rev_tunneling);
-  if (mask & KOVA_MIP_HOME_ADDR) kova::PutLe32(profile + kova::kOffHomeAddress, record->home_address);
-  if (mask & KOVA_MIP_HA_PRIMARY) kova::PutLe32(profile + kova::kOffHaPrimary, record->ha_primary);
-  if (mask & KOVA_MIP_HA_SECONDARY) kova::PutLe32(profile + kova::kOffHaSecondary, record->ha_secondary);
+  if (mask & KOVA_MIP_HOME_ADDR) kova::put_le32(profile + kova::kOffHomeAddress, record->home_address);
+  if (mask & KOVA_MIP_HA_PRIMARY) kova::put_le32(profile + kova::kOffHaPrimary, record->ha_primary);
+  if (mask & KOVA_MIP_HA_SECONDARY) kova::put_le32(profile + kova::kOffHaSecondary, record->ha_secondary);
 
   if (!kova::Modem().DataItemAccess(kova::kItemMipProfile, profile, sizeof profile, true)) return -1;
   if (!kova::Modem().DataItemAccess(kova::kItemMipSecrets, secrets, sizeof secrets, true)) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "platform/debug_output.h"
 #include "telephony/bridge.h"
 #include "telephony/include/kova.h"
@@ -17,9 +18,9 @@ constexpr size_t kBlockDataOffset = 8;
 constexpr size_t kPuzlSize = 8192;
 constexpr size_t kIs683AreaSize = 256;  // what KovaMMCGetIS683Result may copy
 
-// Bridge state. The library serves one client call at a time; the lock covers the session
-// end running on another thread (watchdog) while the client is inside a call.
-std::mutex g_prl_mu;
+// Bridge state, under the modem lock: every roaming-list and IS-683 operation holds it for
+// its whole length, so the error handler's restore (on the watchdog's thread) never
+// interleaves with a client call.
 std::vector<uint8_t> g_kept_list;
 std::vector<uint8_t> g_backup;
 bool g_backup_pending = false;
@@ -75,7 +76,7 @@ bool WriteListLocked(const uint8_t* data, size_t n) {
 }  // namespace
 
 bool ReadRoamingList(const uint8_t** list, size_t* size) {
-  std::lock_guard<std::mutex> lock(g_prl_mu);
+  ModemGuard lock(ModemLock());
   if (!ReadListLocked()) return false;
   *list = g_kept_list.data();
   *size = g_kept_list.size();
@@ -83,7 +84,7 @@ bool ReadRoamingList(const uint8_t** list, size_t* size) {
 }
 
 bool WriteRoamingList(const uint8_t* data, size_t n) {
-  std::lock_guard<std::mutex> lock(g_prl_mu);
+  ModemGuard lock(ModemLock());
   return WriteListLocked(data, n);
 }
 
@@ -91,12 +92,12 @@ bool PrlReplaced() { return g_prl_replaced; }
 void ClearPrlReplaced() { g_prl_replaced = false; }
 
 bool PrlBackupPending() {
-  std::lock_guard<std::mutex> lock(g_prl_mu);
+  ModemGuard lock(ModemLock());
   return g_backup_pending;
 }
 
 bool RestorePrlBackup() {
-  std::lock_guard<std::mutex> lock(g_prl_mu);
+  ModemGuard lock(ModemLock());
   if (!g_backup_pending) return true;
   g_backup_pending = false;
   bool ok = WriteListLocked(g_backup.data(), g_backup.size());
@@ -112,20 +113,20 @@ extern "C" {
 KOVA_API int32_t KovaMMCGetPRLDataSize(KOVA_HANDLE handle, uint16_t* size_out) {
   (void)handle;
   if (size_out == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+  kova::ModemGuard lock(kova::ModemLock());
   if (!kova::Modem().PrlBlockRead(0)) return -1;
   const uint8_t* r = kova::Modem().prl_reply();
   std::vector<uint8_t> first;
   if (kova::AppendPrlBlock(r, 0, kova::kMaxPrlRead, &first) < 0) return -1;
   // The list's own size field: its first two bytes, big-endian.
-  *size_out = static_cast<uint16_t>(r[kova::kBlockDataOffset] << 8 | r[kova::kBlockDataOffset + 1]);
+  *size_out = vyra::get_be16(r + kova::kBlockDataOffset);
   return 0;
 }
 
 KOVA_API int32_t KovaMMCGetPRLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* record) {
   (void)handle;
   if (record == nullptr || record->data == nullptr || record->length == 0) return -1;
-  std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+  kova::ModemGuard lock(kova::ModemLock());
   if (!kova::ReadListLocked() || kova::g_kept_list.size() > record->length) return -1;
   std::memcpy(record->data, kova::g_kept_list.data(), kova::g_kept_list.size());
   record->length = static_cast<uint16_t>(kova::g_kept_list.size());
@@ -139,7 +140,7 @@ KOVA_API int32_t KovaMMCSetPRLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* recor
   if (record == nullptr || record->data == nullptr || record->length == 0 || record->length > kova::kMaxPrlWrite)
     return -1;
   kova::ClearPrlReplaced();
-  std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+  kova::ModemGuard lock(kova::ModemLock());
   if (!kova::ReadListLocked()) return -1;  // no backup, nothing written
   kova::g_backup = kova::g_kept_list;
   kova::g_backup_pending = true;
@@ -153,7 +154,7 @@ KOVA_API int32_t KovaMMCProcessIS683Data(KOVA_HANDLE handle, _KovaMMCDataBuffer*
   (void)handle;
   bool ok = false;
   {
-    std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+    kova::ModemGuard lock(kova::ModemLock());
     kova::g_is683_length = 0;
     if (record != nullptr && record->data != nullptr && record->length <= kova::kMaxIs683) {
       uint8_t reply[kova::kTunnelReplySize];
@@ -166,7 +167,6 @@ KOVA_API int32_t KovaMMCProcessIS683Data(KOVA_HANDLE handle, _KovaMMCDataBuffer*
       }
     }
   }
-  // The handler takes the lock itself (it may write the roaming-list backup back).
   if (!ok) kova::RunErrorHandler(kova::kErrorIs683);
   return 0;
 }
@@ -174,7 +174,7 @@ KOVA_API int32_t KovaMMCProcessIS683Data(KOVA_HANDLE handle, _KovaMMCDataBuffer*
 KOVA_API int32_t KovaMMCGetIS683ResultSize(KOVA_HANDLE handle, uint16_t* size_out) {
   (void)handle;
   if (size_out == nullptr) return -1;
-  std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+  kova::ModemGuard lock(kova::ModemLock());
   *size_out = kova::g_is683_length;
   return 0;
 }
@@ -182,7 +182,7 @@ KOVA_API int32_t KovaMMCGetIS683ResultSize(KOVA_HANDLE handle, uint16_t* size_ou
 KOVA_API int32_t KovaMMCGetIS683Result(KOVA_HANDLE handle, _KovaMMCDataBuffer* record) {
   (void)handle;
   if (record == nullptr || record->data == nullptr || record->length > kova::kIs683AreaSize) return -1;
-  std::lock_guard<std::mutex> lock(kova::g_prl_mu);
+  kova::ModemGuard lock(kova::ModemLock());
   std::memcpy(record->data, kova::g_is683_result, record->length);
   return 0;
 }

@@ -5,12 +5,16 @@
 // Results are 1 (success) and 0 (failure); the exported operations turn 0 into -1.
 //
 // Buffers: the object keeps one 133-byte data-item packet and one 128-byte roaming-list
-// reply, reused by every call. The bridge serves one client making one call at a time, so
-// calls must not overlap.
+// reply, reused by every call. Every exchange and every data-item access holds the modem
+// lock (modem_lock.h); a caller that reads prl_reply() holds it from the read to the last
+// use, and a caller whose operation takes several packets holds it for the whole operation.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/diag.h"
+#include "telephony/modem_lock.h"
 
 namespace kova {
 
@@ -25,21 +29,18 @@ class DevChannel {
   virtual bool Exchange(const uint8_t* packet, size_t length, uint8_t* reply, size_t reply_length) = 0;
 };
 
-constexpr size_t kMaxPacket = 254;        // what the 520-byte request block carries
-constexpr size_t kItemPacketSize = 133;   // command, item (LE16), 128 data bytes, status (LE16)
-constexpr size_t kItemDataSize = 128;
+constexpr size_t kMaxPacket = diag::kMaxPacket;
+constexpr size_t kItemPacketSize = diag::kItemPacketSize;  // command, item, 128 data bytes, status
+constexpr size_t kItemDataSize = diag::kItemDataSize;
 constexpr size_t kPrlBlockReplySize = 128;
 constexpr size_t kTunnelRequestSize = 248;
 constexpr size_t kTunnelReplySize = 249;
 constexpr size_t kFileReadReplySize = 267;
 
-constexpr uint16_t kItemStatusDone = 0;
-constexpr uint16_t kItemStatusInactive = 5;  // the modem never had the item: accepted
-
 // Data items used by the bridge.
-constexpr uint16_t kItemActiveProfile = 464;  // 1 byte
-constexpr uint16_t kItemMipProfile = 465;     // 97 bytes, byte 0 = profile index
-constexpr uint16_t kItemMipSecrets = 3021;    // 67 bytes, byte 0 = profile index
+constexpr uint16_t kItemActiveProfile = diag::kItemActiveProfile;  // 1 byte
+constexpr uint16_t kItemMipProfile = diag::kItemMipProfile;        // 97 bytes, byte 0 = profile index
+constexpr uint16_t kItemMipSecrets = diag::kItemMipSecrets;        // 67 bytes, byte 0 = profile index
 
 // Writes "C8" and two upper-case hex digits per packet byte into out (no terminator).
 // Returns the text length, or 0 when the packet is empty, over kMaxPacket or out is short.
@@ -58,9 +59,10 @@ class ModemCommands {
   ModemCommands& operator=(const ModemCommands&) = delete;
 
   // Closes the previous channel, keeps `channel` and opens it (an open failure is not
-  // reported: exchanges then fail). Always 1.
+  // reported: exchanges then fail). Always 1. The channel is swapped under the modem lock
+  // and closed and opened outside it.
   virtual int AttachChannel(DevChannel* channel);
-  // Closes the channel and forgets it.
+  // Forgets the channel (under the modem lock, so no exchange is using it), then closes it.
   virtual void DetachChannel();
 
   // Fixed-size queries: command byte only; reply of the size named.
@@ -102,14 +104,18 @@ class ModemCommands {
 
   // Reads or writes data item `item` with the caller's n bytes (n at most 128): pauses
   // 100 ms, exchanges the packet, accepts status 0 or 5, and copies the n data bytes of the
-  // reply back into data. A write without data fails. 1 or 0.
-  int DataItemAccess(uint16_t item, uint8_t* data, size_t n, bool write);
+  // reply back into data. A write without data fails. 1 or 0; the item status of an
+  // accepted answer goes to *status when it is given (5: the modem never had the item).
+  int DataItemAccess(uint16_t item, uint8_t* data, size_t n, bool write, uint16_t* status = nullptr);
 
   const uint8_t* prl_reply() const { return prl_reply_; }
   DevChannel* channel() const { return channel_; }
 
  private:
   int Exchange(const uint8_t* packet, size_t length, uint8_t* reply, size_t reply_length);
+  // Logs why an operation refused the answer: the protocol's reason, else `check`. 0.
+  int Refused(const char* operation, const uint8_t* packet, size_t length, const uint8_t* reply, size_t reply_length,
+              const char* check);
   int Query(uint8_t command, uint8_t* reply, size_t reply_length);
 
   DevChannel* channel_ = nullptr;
