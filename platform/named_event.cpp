@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 #include <pthread.h>
-#include <signal.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -24,7 +23,7 @@
 namespace plat {
 namespace {
 
-constexpr uint32_t kMagic = 0x56455631;  // "VEV1"
+constexpr uint32_t kMagic = 0x56455632;  // "VEV2"
 constexpr size_t kMaxEvents = 256;
 constexpr size_t kMaxWaiters = 128;
 
@@ -36,9 +35,13 @@ struct EventSlot {
 };
 
 // A thread blocked in a wait. Set and pulse hand the event to the oldest live waiter by
-// writing `granted`; a waiter whose process died is reaped, so it cannot swallow a pulse.
+// writing `granted`. The waiter holds `alive` (robust, process-shared) for as long as it
+// waits; the kernel releases it with OWNER_DIED when the waiter's thread dies, even while
+// its process is an unreaped zombie, so liveness never depends on pids (which die late and
+// come back).
 struct WaiterSlot {
-  int32_t pid;
+  pthread_mutex_t alive;
+  int32_t pid;  // for diagnostics only
   uint32_t used;
   uint64_t seq;  // arrival order
   uint32_t count;
@@ -62,7 +65,9 @@ struct Mapping {
 };
 
 std::mutex g_map_lock;
-std::map<std::string, Mapping> g_maps;  // by segment path; mappings live for the process
+// By segment path. Mappings live for the process, and so does the table: a library's unload
+// may set a QuitSignal after the process's static objects are gone.
+std::map<std::string, Mapping>& g_maps = *new std::map<std::string, Mapping>;
 
 long futex(uint32_t* word, int op, uint32_t val, const timespec* ts) {
   return syscall(SYS_futex, word, op, val, ts, nullptr, 0);
@@ -92,6 +97,7 @@ Segment* map_segment() {
           pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
           pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
           pthread_mutex_init(&seg->mutex, &attr);
+          for (WaiterSlot& w : seg->waiters) pthread_mutex_init(&w.alive, &attr);
           pthread_mutexattr_destroy(&attr);
           seg->size = sizeof(Segment);
           __atomic_store_n(&seg->magic, kMagic, __ATOMIC_RELEASE);
@@ -138,9 +144,31 @@ class SegmentLock {
   bool locked_;
 };
 
-bool process_alive(int32_t pid) {
-  if (pid == getpid()) return true;
-  return kill(pid, 0) == 0 || errno == EPERM;
+// Wakes every sleeper of the segment (they re-check their slots).
+void wake_all(Segment* seg) {
+  __atomic_add_fetch(&seg->wake_word, 1, __ATOMIC_SEQ_CST);
+  futex(&seg->wake_word, FUTEX_WAKE, INT_MAX, nullptr);
+}
+
+// Takes a waiter slot's liveness lock when nobody holds it: true when it is now ours (the
+// slot was free, or its waiter died), false while a live waiter holds it.
+bool take_alive_lock(WaiterSlot& w) {
+  int rc = pthread_mutex_trylock(&w.alive);
+  if (rc == EOWNERDEAD) {
+    pthread_mutex_consistent(&w.alive);
+    rc = 0;
+  }
+  return rc == 0;
+}
+
+// True while the thread that registered a used waiter slot is alive. A slot whose waiter
+// died is freed on the way. Caller holds the segment lock.
+bool waiter_alive(WaiterSlot& w) {
+  if (!w.used) return false;
+  if (!take_alive_lock(w)) return true;
+  w.used = 0;  // reap: its thread died while waiting
+  pthread_mutex_unlock(&w.alive);
+  return false;
 }
 
 // Hands event `slot` to the oldest live waiter on it. Caller holds the lock.
@@ -149,10 +177,7 @@ bool grant_to_waiter(Segment* seg, int32_t slot) {
   int32_t best_pos = -1;
   for (WaiterSlot& w : seg->waiters) {
     if (!w.used || w.granted >= 0) continue;
-    if (!process_alive(w.pid)) {
-      w.used = 0;  // reap a waiter whose process died
-      continue;
-    }
+    if (!waiter_alive(w)) continue;
     for (uint32_t i = 0; i < w.count; ++i) {
       if (w.events[i] == slot && (best == nullptr || w.seq < best->seq)) {
         best = &w;
@@ -163,8 +188,7 @@ bool grant_to_waiter(Segment* seg, int32_t slot) {
   }
   if (best == nullptr) return false;
   best->granted = best_pos;
-  __atomic_add_fetch(&seg->wake_word, 1, __ATOMIC_SEQ_CST);
-  futex(&seg->wake_word, FUTEX_WAKE, INT_MAX, nullptr);
+  wake_all(seg);
   return true;
 }
 
@@ -230,8 +254,8 @@ int event_waiter_count(NamedEvent* event) {
   SegmentLock lock(event->seg);
   if (!lock.locked()) return -1;
   int n = 0;
-  for (const WaiterSlot& w : event->seg->waiters) {
-    if (!w.used || w.granted >= 0 || !process_alive(w.pid)) continue;
+  for (WaiterSlot& w : event->seg->waiters) {
+    if (!w.used || w.granted >= 0 || !waiter_alive(w)) continue;
     for (uint32_t i = 0; i < w.count; ++i)
       if (w.events[i] == event->slot) {
         ++n;
@@ -241,17 +265,41 @@ int event_waiter_count(NamedEvent* event) {
   return n;
 }
 
-int event_wait(NamedEvent* event, uint32_t timeout_ms) {
-  NamedEvent* one[1] = {event};
-  int rc = event_wait_any(one, 1, timeout_ms);
-  return rc == kWaitTimeout || rc == kWaitFailed ? rc : 0;
+void QuitSignal::set() {
+  flag_.store(1);
+  futex(reinterpret_cast<uint32_t*>(const_cast<std::atomic<uint32_t>*>(&flag_)), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr);
+  // Sleepers load the futex word before they look at their quit signal; bumping it after
+  // the store means none can go to sleep without seeing the signal.
+  std::lock_guard<std::mutex> guard(g_map_lock);
+  for (auto& [path, mapping] : g_maps) wake_all(mapping.seg);
 }
 
-int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms) {
+bool QuitSignal::sleep(uint32_t timeout_ms) const {
+  const bool forever = timeout_ms == kInfinite;
+  const uint64_t deadline = now_ms() + scale_ms(timeout_ms);
+  auto* word = reinterpret_cast<uint32_t*>(const_cast<std::atomic<uint32_t>*>(&flag_));
+  while (!is_set()) {
+    uint64_t now = now_ms();
+    if (!forever && now >= deadline) return false;
+    uint64_t slice = forever ? 1000 : std::min<uint64_t>(deadline - now, 1000);
+    timespec ts{static_cast<time_t>(slice / 1000), static_cast<long>(slice % 1000) * 1000000L};
+    futex(word, FUTEX_WAIT_PRIVATE, 0, &ts);
+  }
+  return true;
+}
+
+int event_wait(NamedEvent* event, uint32_t timeout_ms, const QuitSignal* quit) {
+  NamedEvent* one[1] = {event};
+  int rc = event_wait_any(one, 1, timeout_ms, quit);
+  return rc < 0 || rc == kWaitTimeout ? rc : 0;
+}
+
+int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms, const QuitSignal* quit) {
   if (events == nullptr || count == 0 || count > kEventMaxWait) return kWaitFailed;
   Segment* seg = events[0] ? events[0]->seg : nullptr;
   for (size_t i = 0; i < count; ++i)
     if (events[i] == nullptr || events[i]->seg != seg) return kWaitFailed;
+  if (quit != nullptr && quit->is_set()) return kWaitQuit;
 
   SegmentLock lock(seg);
   if (!lock.locked()) return kWaitFailed;
@@ -265,14 +313,21 @@ int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms)
   uint32_t real_timeout = scale_ms(timeout_ms);
   if (real_timeout == 0) return kWaitTimeout;
 
+  // A slot whose liveness lock we can take is free (or its waiter died): it is ours, and
+  // we hold the lock until we leave.
   WaiterSlot* me = nullptr;
   for (WaiterSlot& w : seg->waiters) {
-    if (!w.used || !process_alive(w.pid)) {
+    if (take_alive_lock(w)) {
       me = &w;
       break;
     }
   }
   if (me == nullptr) return kWaitFailed;
+  auto leave = [&](int result) {
+    me->used = 0;
+    pthread_mutex_unlock(&me->alive);
+    return result;
+  };
   me->used = 1;
   me->pid = getpid();
   me->seq = ++seg->next_seq;
@@ -283,17 +338,11 @@ int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms)
   const bool forever = timeout_ms == kInfinite;
   const uint64_t deadline = now_ms() + real_timeout;
   for (;;) {
-    if (me->granted >= 0) {
-      int pos = me->granted;
-      me->used = 0;
-      return pos;
-    }
-    uint64_t now = now_ms();
-    if (!forever && now >= deadline) {
-      me->used = 0;
-      return kWaitTimeout;
-    }
+    if (me->granted >= 0) return leave(me->granted);
     uint32_t seen = __atomic_load_n(&seg->wake_word, __ATOMIC_SEQ_CST);
+    if (quit != nullptr && quit->is_set()) return leave(kWaitQuit);
+    uint64_t now = now_ms();
+    if (!forever && now >= deadline) return leave(kWaitTimeout);
     lock.unlock();
     timespec ts;
     // Sleep in slices of at most a second, so a waiter never depends on a lost wake-up.
@@ -301,7 +350,12 @@ int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms)
     ts.tv_sec = static_cast<time_t>(slice / 1000);
     ts.tv_nsec = static_cast<long>(slice % 1000) * 1000000L;
     futex(&seg->wake_word, FUTEX_WAIT, seen, &ts);
-    if (!lock.relock()) return kWaitFailed;
+    if (!lock.relock()) {
+      // The slot cannot be given back without the segment lock; its liveness lock goes, so
+      // the next grant reaps it.
+      pthread_mutex_unlock(&me->alive);
+      return kWaitFailed;
+    }
   }
 }
 

@@ -34,6 +34,12 @@ void Semaphore::close() {
   changed_.notify_all();
 }
 
+void Semaphore::reopen() {
+  std::lock_guard<std::mutex> guard(lock_);
+  closed_ = false;
+  count_ = 0;
+}
+
 uint32_t Semaphore::count() const {
   std::lock_guard<std::mutex> guard(lock_);
   return count_;

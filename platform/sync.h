@@ -20,6 +20,8 @@ class Semaphore {
   // 0 when taken, kWaitTimeout (258), or -1 when closed. Time-out in system ms (scaled).
   int wait(uint32_t timeout_ms);
   void close();
+  // Open again with a count of 0 (a program that starts its listener a second time).
+  void reopen();
   uint32_t count() const;
 
  private:
