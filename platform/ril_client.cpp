@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "clock.h"
+#include "common/byte_order.h"
 #include "debug_output.h"
 #include "paths.h"
 
@@ -24,13 +25,12 @@ namespace plat {
 // ---------------------------------------------------------------------------------------
 // Wire format
 
-uint32_t ril_get_u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+uint32_t ril_get_u32(const uint8_t* p) { return vyra::get_le32(p); }
 
 void ril_put_u32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+  uint8_t word[4];
+  vyra::put_le32(word, v);
+  out->insert(out->end(), word, word + 4);
 }
 
 bool ril_encode_frame(const RilFrame& frame, std::vector<uint8_t>* out) {
@@ -223,7 +223,7 @@ void notifier_main(RilClient* c) {
       frame = std::move(c->notifications.front());
       c->notifications.pop_front();
     }
-    if (c->on_notify) c->on_notify(frame.code, frame.payload.data(), frame.payload.size(), c->user);
+    if (c->on_notify) c->on_notify(frame.code, frame.id, frame.payload.data(), frame.payload.size(), c->user);
   }
   thread_exit(c);
 }
@@ -353,6 +353,16 @@ int ril_get_radio_state(RilClient* client, uint32_t* state) {
   if (reply.size() < 4) return -1;
   *state = ril_get_u32(reply.data());
   return 0;
+}
+
+int ril_ack_message(RilClient* client, uint32_t message_id) {
+  if (client == nullptr || message_id == 0) return -1;
+  std::vector<uint8_t> payload;
+  ril_put_u32(&payload, message_id);
+  return call_locked_wait(client, kRilRequestAckMessage, payload.data(), payload.size(), nullptr, 5000) ==
+                 kRilResultOk
+             ? 0
+             : -1;
 }
 
 uint32_t ril_call(RilClient* client, uint32_t kind, const void* data, size_t size, std::vector<uint8_t>* reply,

@@ -47,8 +47,9 @@ uint32_t ril_notification_class(uint32_t code);
 // Called on the reader thread. data is valid only during the call.
 using RilResultCallback = void (*)(uint32_t result_code, uint32_t command_id, const void* data, size_t size,
                                    void* user);
-// Called on the notification thread. data is valid only during the call.
-using RilNotifyCallback = void (*)(uint32_t code, const void* data, size_t size, void* user);
+// Called on the notification thread. data is valid only during the call. message_id is the
+// daemon's number for an incoming message that waits for ril_ack_message, else 0.
+using RilNotifyCallback = void (*)(uint32_t code, uint32_t message_id, const void* data, size_t size, void* user);
 
 // Connects to the device's radio daemon and registers for the notification classes in
 // `classes`. *out is set before the first notification can be delivered, so a handler may
@@ -69,6 +70,12 @@ int ril_devspecific(RilClient* client, const void* data, size_t size, uint32_t* 
 // Asks for the radio state and waits for it (up to 5000 ms): 0 and *state (1 = on) or -1.
 int ril_get_radio_state(RilClient* client, uint32_t* state);
 
+// Tells the daemon that the incoming message `message_id` has been taken: only then does it
+// leave the daemon's store. A message never acknowledged (the client closed, died, or never
+// took it) is offered again to the next client that registers. Waits up to 5000 ms for the
+// answer: 0, or -1 (closed, daemon gone, unknown id).
+int ril_ack_message(RilClient* client, uint32_t message_id);
+
 // A request of any kind answered synchronously: waits up to timeout_ms (system ms) for the
 // result and returns its result code (kRilResultDisconnected on failure or time-out) with
 // the result data in *reply.
@@ -86,6 +93,7 @@ constexpr uint32_t kRilFrameNotify = 3;
 constexpr uint32_t kRilRequestRegister = 1;     // payload: u32 notification classes
 constexpr uint32_t kRilRequestDevSpecific = 2;  // payload: the device-specific block
 constexpr uint32_t kRilRequestRadioState = 3;   // no payload; result: u32 state
+constexpr uint32_t kRilRequestAckMessage = 4;   // payload: u32 message id
 constexpr uint32_t kRilRequestSimControl = 0x100;  // the simulator's own commands (vyra-sim)
 
 constexpr size_t kRilFrameHeader = 12;      // type, id, code after the length word
@@ -93,7 +101,7 @@ constexpr size_t kRilMaxPayload = 65536;    // cap of one frame's payload
 
 struct RilFrame {
   uint32_t type = 0;
-  uint32_t id = 0;    // command id (request, result); 0 for a notification
+  uint32_t id = 0;    // command id (request, result); message id or 0 in a notification
   uint32_t code = 0;  // request kind, result code or notification code
   std::vector<uint8_t> payload;
 };

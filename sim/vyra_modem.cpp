@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -59,6 +60,7 @@ struct Client {
   bool registered = false;
   uint32_t classes = 0;
   bool broken = false;  // a frame could not be written whole: the stream is lost
+  std::set<uint32_t> offered;  // stored messages sent to this client and not yet acknowledged
 };
 
 // A client that stops reading must not stall the daemon: sends give up after 2 s, and a
@@ -92,8 +94,13 @@ class Daemon {
   void DevSpecific(Client& c, const plat::RilFrame& f);
   void Reply(Client& c, uint32_t id, uint32_t code, const std::vector<uint8_t>& data);
   void Notify(uint32_t code, const std::vector<uint8_t>& data);
-  bool HasMessageClient() const;
-  void DeliverStored(Client& c);
+  // The client that takes incoming messages: the oldest registered for device-specific
+  // notifications whose connection works; NULL when there is none.
+  Client* MessageClient();
+  // Sends c every stored message that no client holds unacknowledged, oldest first.
+  void OfferStored(Client& c);
+  bool Offer(Client& c, uint32_t id, const std::vector<uint8_t>& message);
+  void Acknowledge(Client& c, const plat::RilFrame& f);
   void ApplyPhoneState();
   void SetPhone(uint32_t state);
 
@@ -202,32 +209,51 @@ void Daemon::Notify(uint32_t code, const std::vector<uint8_t>& data) {
   log("notification 0x%X (%zu bytes)", code, data.size());
 }
 
-bool Daemon::HasMessageClient() const {
-  for (const Client& c : clients_)
-    if (c.registered && (c.classes & plat::kRilClassDevSpecific)) return true;
-  return false;
+Client* Daemon::MessageClient() {
+  for (Client& c : clients_)
+    if (c.registered && !c.broken && (c.classes & plat::kRilClassDevSpecific)) return &c;
+  return nullptr;
 }
 
-void Daemon::DeliverStored(Client& c) {
-  std::vector<std::vector<uint8_t>> messages;
-  if (!store_->TakeMessages(&messages)) return;
+bool Daemon::Offer(Client& c, uint32_t id, const std::vector<uint8_t>& message) {
+  std::vector<uint8_t> payload;
+  plat::ril_put_u32(&payload, static_cast<uint32_t>(message.size()));
+  payload.insert(payload.end(), message.begin(), message.end());
+  plat::RilFrame f;
+  f.type = plat::kRilFrameNotify;
+  f.id = id;  // the client acknowledges the message by this number
+  f.code = sim::kNotifyIncomingMessage;
+  f.payload = payload;
+  std::vector<uint8_t> bytes;
+  plat::ril_encode_frame(f, &bytes);
+  if (!send_whole(c, bytes)) return false;
+  c.offered.insert(id);
+  return true;
+}
+
+void Daemon::OfferStored(Client& c) {
+  std::vector<sim::ModemStore::StoredMessage> messages;
+  if (!store_->ListMessages(&messages)) return;
   for (const auto& m : messages) {
-    std::vector<uint8_t> payload;
-    plat::ril_put_u32(&payload, static_cast<uint32_t>(m.size()));
-    payload.insert(payload.end(), m.begin(), m.end());
-    plat::RilFrame f;
-    f.type = plat::kRilFrameNotify;
-    f.code = sim::kNotifyIncomingMessage;
-    f.payload = payload;
-    std::vector<uint8_t> bytes;
-    plat::ril_encode_frame(f, &bytes);
-    // A message that cannot be written goes back to the store for the next client.
-    if (!send_whole(c, bytes)) {
-      store_->AddMessage(m);
-      continue;
-    }
-    log("delivered a stored message of %zu bytes", m.size());
+    bool held = false;
+    for (const Client& other : clients_) held = held || other.offered.count(m.id) > 0;
+    if (held) continue;
+    // A message that cannot be written stays stored for the next client.
+    if (!Offer(c, m.id, m.data)) return;
+    log("offered stored message %u (%zu bytes)", m.id, m.data.size());
   }
+}
+
+void Daemon::Acknowledge(Client& c, const plat::RilFrame& f) {
+  uint32_t id = f.payload.size() >= 4 ? plat::ril_get_u32(f.payload.data()) : 0;
+  if (c.offered.erase(id) == 0) {
+    log("acknowledgement of message %u, which this client does not hold, refused", id);
+    Reply(c, f.id, plat::kRilResultError, {});
+    return;
+  }
+  bool removed = store_->RemoveMessage(id);
+  log("message %u taken by the client%s", id, removed ? "" : " (it was no longer stored)");
+  Reply(c, f.id, plat::kRilResultOk, {});
 }
 
 void Daemon::DevSpecific(Client& c, const plat::RilFrame& f) {
@@ -279,18 +305,22 @@ void Daemon::SimControl(Client& c, const plat::RilFrame& f) {
         Reply(c, f.id, plat::kRilResultError, text("a message has 1 to 1024 bytes"));
         return;
       }
+      // Stored first: a message leaves the store only when a client acknowledges it, so
+      // neither a client that dies nor a daemon that is killed loses it.
       std::vector<uint8_t> message(data, data + n);
-      if (!HasMessageClient()) {
-        bool ok = store_->AddMessage(message);
-        log("message of %zu bytes kept until a client connects", n);
-        Reply(c, f.id, ok ? plat::kRilResultOk : plat::kRilResultError, text("stored"));
+      uint32_t id = store_->AddMessage(message);
+      if (id == 0) {
+        Reply(c, f.id, plat::kRilResultError, text("the message could not be stored"));
         return;
       }
-      std::vector<uint8_t> payload;
-      plat::ril_put_u32(&payload, static_cast<uint32_t>(n));
-      payload.insert(payload.end(), message.begin(), message.end());
-      Notify(sim::kNotifyIncomingMessage, payload);
-      Reply(c, f.id, plat::kRilResultOk, text("delivered"));
+      Client* taker = MessageClient();
+      if (taker != nullptr && Offer(*taker, id, message)) {
+        log("message %u (%zu bytes) offered to client %d", id, n, taker->fd);
+        Reply(c, f.id, plat::kRilResultOk, text("delivered"));
+        return;
+      }
+      log("message %u (%zu bytes) kept until a client takes it", id, n);
+      Reply(c, f.id, plat::kRilResultOk, text("stored"));
       return;
     }
     case sim::kSimState:
@@ -340,9 +370,10 @@ void Daemon::Handle(Client& c, const plat::RilFrame& f) {
       c.registered = true;
       c.classes = plat::ril_get_u32(f.payload.data());
       Reply(c, f.id, plat::kRilResultOk, {});
-      if (c.classes & plat::kRilClassDevSpecific) DeliverStored(c);
+      if (MessageClient() == &c) OfferStored(c);
       return;
     }
+    case plat::kRilRequestAckMessage: Acknowledge(c, f); return;
     case plat::kRilRequestRadioState: {
       std::vector<uint8_t> data;
       plat::ril_put_u32(&data, core_.radio_on() ? 1 : 0);
@@ -396,7 +427,7 @@ int Daemon::Run() {
       if (fd >= 0) {
         timeval limit{2, 0};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        clients_.push_back(Client{fd, {}, false, 0, false});
+        clients_.push_back(Client{fd, {}, false, 0, false, {}});
       }
     }
     // Walk the clients that were polled; new ones wait for the next round.
@@ -411,14 +442,23 @@ int Daemon::Run() {
     }
     for (const Client& c : clients_)
       if (c.broken && std::find(drop.begin(), drop.end(), c.fd) == drop.end()) drop.push_back(c.fd);
+    bool released = false;
     for (int fd : drop) {
       for (size_t i = 0; i < clients_.size(); ++i) {
         if (clients_[i].fd != fd) continue;
+        if (!clients_[i].offered.empty()) {
+          log("client %d left %zu message(s) unacknowledged: kept for the next client", fd,
+              clients_[i].offered.size());
+          released = true;
+        }
         close(fd);
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
         break;
       }
     }
+    // What the dropped clients held goes to the client that takes messages now, if any.
+    if (released)
+      if (Client* taker = MessageClient()) OfferStored(*taker);
   }
   for (Client& c : clients_) close(c.fd);
   close(listen_fd_);
@@ -438,6 +478,7 @@ int main(int argc, char** argv) {
     log("another vyra-modem holds the device %s", plat::device_root().c_str());
     return 1;
   }
+  plat::ensure_program_folder();
   if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return 1;
   struct sigaction sa {};
   sa.sa_handler = on_signal;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_order.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/ras.h"
@@ -26,7 +27,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vyra-sim [--device DIR] COMMAND ...\n"
-    "  message FILE | --hex HEX    inject a raw incoming message (1 to 1024 bytes)\n"
+    "  message FILE | --hex HEX    inject a raw incoming message (1 to 1024 bytes); prints\n"
+    "                              \"delivered\" (offered to the bridge) or \"stored\"\n"
     "  signal NAME [--pulse]       set (or pulse) a named event of the device\n"
     "  state idle|call|data-active|data-dormant\n"
     "  call-end                    end the call (call-disconnected notification)\n"
@@ -113,13 +115,12 @@ int cmd_nv(Modem& m, const std::vector<std::string>& a) {
   if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
   std::vector<uint8_t> packet(133, 0);
   packet[0] = set ? 0x27 : 0x26;
-  packet[1] = static_cast<uint8_t>(item);
-  packet[2] = static_cast<uint8_t>(item >> 8);
+  vyra::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
   if (set) std::memcpy(&packet[3], value.data(), value.size());
   if (per_profile) packet[3] = static_cast<uint8_t>(index);
   std::vector<uint8_t> reply;
   if (!m.Diag(packet, &reply) || reply.size() < 133) return failure("the modem did not answer the data-item request");
-  uint16_t status = static_cast<uint16_t>(reply[131] | reply[132] << 8);
+  uint16_t status = vyra::get_le16(&reply[diag::kItemStatusOffset]);
   if (status == sim::kItemInactive) return failure("item " + a[1] + " is not active (status 5)");
   if (status != 0) return failure("the modem refused the item (status " + std::to_string(status) + ")");
   if (!set) std::printf("%s\n", sim::hex_encode(reply.data() + 3, size).c_str());
@@ -180,25 +181,19 @@ int cmd_prl(Modem& m, const std::vector<std::string>& a) {
 std::vector<uint8_t> read_profile_item(Modem& m, uint32_t item, uint32_t profile, std::string* why) {
   std::vector<uint8_t> packet(133, 0);
   packet[0] = 0x26;
-  packet[1] = static_cast<uint8_t>(item);
-  packet[2] = static_cast<uint8_t>(item >> 8);
+  vyra::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
   packet[3] = static_cast<uint8_t>(profile);
   std::vector<uint8_t> reply;
   if (!m.Diag(packet, &reply) || reply.size() < 133) {
     *why = "the modem did not answer the data-item request";
     return {};
   }
-  uint16_t status = static_cast<uint16_t>(reply[131] | reply[132] << 8);
+  uint16_t status = vyra::get_le16(&reply[diag::kItemStatusOffset]);
   if (status != 0 && status != sim::kItemInactive) {
     *why = "the modem refused item " + std::to_string(item) + " (status " + std::to_string(status) + ")";
     return {};
   }
   return std::vector<uint8_t>(reply.begin() + 3, reply.begin() + 3 + static_cast<std::ptrdiff_t>(sim::item_size(item)));
-}
-
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
 }
 
 int cmd_mip(Modem& m, const std::vector<std::string>& a) {
@@ -215,12 +210,12 @@ int cmd_mip(Modem& m, const std::vector<std::string>& a) {
   size_t ss1 = s[1] <= 32 ? s[1] : 32, ss2 = s[34] <= 32 ? s[34] : 32;
   std::printf("profile %u\n", profile);
   std::printf("nai %s\n", std::string(reinterpret_cast<const char*>(&p[2]), nai).c_str());
-  std::printf("mn-ha-spi %s0x%08X\n", p[74] ? "" : "(not set) ", le32(&p[75]));
-  std::printf("mn-aaa-spi %s0x%08X\n", p[79] ? "" : "(not set) ", le32(&p[80]));
+  std::printf("mn-ha-spi %s0x%08X\n", p[74] ? "" : "(not set) ", vyra::get_le32(&p[75]));
+  std::printf("mn-aaa-spi %s0x%08X\n", p[79] ? "" : "(not set) ", vyra::get_le32(&p[80]));
   std::printf("reverse-tunneling %u\n", p[84]);
-  std::printf("home-address 0x%08X\n", le32(&p[85]));
-  std::printf("home-agent-primary 0x%08X\n", le32(&p[89]));
-  std::printf("home-agent-secondary 0x%08X\n", le32(&p[93]));
+  std::printf("home-address 0x%08X\n", vyra::get_le32(&p[85]));
+  std::printf("home-agent-primary 0x%08X\n", vyra::get_le32(&p[89]));
+  std::printf("home-agent-secondary 0x%08X\n", vyra::get_le32(&p[93]));
   std::printf("shared-secret-1 %s\n", sim::hex_encode(&s[2], ss1).c_str());
   std::printf("shared-secret-2 %s\n", sim::hex_encode(&s[35], ss2).c_str());
   return 0;
@@ -253,7 +248,7 @@ int cmd_control(Modem& m, uint32_t op, const std::vector<uint8_t>& data, bool pr
   std::string text;
   uint32_t rc = m.Control(op, data, &text);
   if (rc != plat::kRilResultOk) return failure(text.empty() ? "the radio daemon refused the command" : text);
-  if (print) std::fputs(text.c_str(), stdout);
+  if (print) std::printf("%s%s", text.c_str(), !text.empty() && text.back() != '\n' ? "\n" : "");
   return 0;
 }
 
@@ -284,7 +279,7 @@ int main(int argc, char** argv) {
       return usage_error("message needs FILE or --hex HEX");
     }
     if (data.empty() || data.size() > sim::kMaxMessage) return usage_error("a message has 1 to 1024 bytes");
-    return cmd_control(m, sim::kSimMessage, data, false);
+    return cmd_control(m, sim::kSimMessage, data, true);  // "delivered" or "stored"
   }
   if (cmd == "ras") {
     if (a.size() == 1 && a[0] == "list") {

@@ -38,11 +38,13 @@ struct Collector {
   std::mutex mu;
   std::condition_variable cv;
   std::vector<std::pair<uint32_t, Bytes>> got;
+  std::vector<uint32_t> message_ids;  // per notification, 0 when none
   std::vector<std::pair<uint32_t, uint32_t>> results;  // (code, id)
 
-  static void OnNotify(uint32_t code, const void* data, size_t size, void* self) {
+  static void OnNotify(uint32_t code, uint32_t message_id, const void* data, size_t size, void* self) {
     auto* c = static_cast<Collector*>(self);
     std::lock_guard<std::mutex> lock(c->mu);
+    c->message_ids.push_back(message_id);
     c->got.emplace_back(code, Bytes(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size));
     c->cv.notify_all();
   }
@@ -149,31 +151,80 @@ TEST(VyraModem, BadFramesAndRequestsFailAloneAndTheDaemonKeepsServing) {
   EXPECT_NE(modem.log().find("closed inside a frame"), std::string::npos);
 }
 
-TEST(VyraModem, MessagesWaitForAClientAcrossRestarts) {
+TEST(VyraModem, MessagesStayStoredUntilAClientAcknowledgesThem) {
   vyra_test::TempDevice dev;
   ModemProcess modem(dev.root());
   ASSERT_TRUE(modem.running());
-  ASSERT_EQ(sim_cmd(dev, {"message", "--hex", "0102"}).exit_code, 0);
+  auto waiting = [&] { return sim_cmd(dev, {"status"}).out; };
+  RunResult kept = sim_cmd(dev, {"message", "--hex", "0102"});
+  ASSERT_EQ(kept.exit_code, 0);
+  EXPECT_NE(kept.out.find("stored"), std::string::npos);  // no client: kept, not "delivered"
   vyra_test::write_file(dev.root() + "/m.bin", "abc");
   ASSERT_EQ(sim_cmd(dev, {"message", dev.root() + "/m.bin"}).exit_code, 0);
-  EXPECT_NE(sim_cmd(dev, {"status"}).out.find("messages waiting for a client: 2"), std::string::npos);
+  EXPECT_NE(waiting().find("messages waiting for a client: 2"), std::string::npos);
   modem.Stop();
   ASSERT_TRUE(modem.Start());
 
+  // Offered in order after the registration, each with its number; taking them is not
+  // enough to remove them.
+  {
+    Collector col;
+    plat::RilClient* client = nullptr;
+    ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &col, &client), 0);
+    ASSERT_TRUE(col.WaitFor(2));
+    EXPECT_EQ(col.got[0].first, sim::kNotifyIncomingMessage);
+    EXPECT_EQ(col.got[0].second, (Bytes{2, 0, 0, 0, 1, 2}));
+    EXPECT_EQ(col.got[1].second, (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
+    EXPECT_NE(col.message_ids[0], 0u);
+    EXPECT_LT(col.message_ids[0], col.message_ids[1]);
+    EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), 0);
+    EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), -1);  // once only
+    EXPECT_EQ(plat::ril_ack_message(client, 9999), -1);                 // never offered
+    plat::ril_deinitialize(client);  // leaves without acknowledging the second
+  }
+  EXPECT_NE(waiting().find("messages waiting for a client: 1"), std::string::npos);
+
+  // The next client gets what the last one left, then new messages go straight through.
   Collector col;
   plat::RilClient* client = nullptr;
   ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &col, &client), 0);
+  ASSERT_TRUE(col.WaitFor(1));
+  EXPECT_EQ(col.got[0].second, (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
+  RunResult sent = sim_cmd(dev, {"message", "--hex", "FF"});
+  EXPECT_NE(sent.out.find("delivered"), std::string::npos);
   ASSERT_TRUE(col.WaitFor(2));
-  EXPECT_EQ(col.got[0].first, sim::kNotifyIncomingMessage);
-  EXPECT_EQ(col.got[0].second, (Bytes{2, 0, 0, 0, 1, 2}));
-  EXPECT_EQ(col.got[1].second, (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
-  // With a client connected a message goes straight through.
-  EXPECT_EQ(sim_cmd(dev, {"message", "--hex", "FF"}).exit_code, 0);
-  ASSERT_TRUE(col.WaitFor(3));
-  EXPECT_EQ(col.got[2].second, (Bytes{1, 0, 0, 0, 0xFF}));
+  EXPECT_EQ(col.got[1].second, (Bytes{1, 0, 0, 0, 0xFF}));
+  // A second client registered for messages is not offered what the first one holds.
+  Collector other;
+  plat::RilClient* second = nullptr;
+  ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &other, &second), 0);
+  EXPECT_EQ(plat::ril_ack_message(second, col.message_ids[1]), -1);
+  EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), 0);
+  EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[1]), 0);
+  plat::ril_deinitialize(second);
   plat::ril_deinitialize(client);
-  EXPECT_NE(sim_cmd(dev, {"status"}).out.find("messages waiting for a client: 0"), std::string::npos);
+  EXPECT_NE(waiting().find("messages waiting for a client: 0"), std::string::npos);
+  EXPECT_TRUE(other.got.empty());
   EXPECT_EQ(sim_cmd(dev, {"message", "--hex", std::string(2 * 1025, 'A')}).exit_code, 2);
+}
+
+TEST(VyraModem, AMessageBeingOfferedWhenTheDaemonIsKilledIsOfferedAfterTheRestart) {
+  vyra_test::TempDevice dev;
+  ModemProcess modem(dev.root());
+  ASSERT_TRUE(modem.running());
+  Collector col;
+  plat::RilClient* client = nullptr;
+  ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &col, &client), 0);
+  ASSERT_EQ(sim_cmd(dev, {"message", "--hex", "C0FFEE"}).exit_code, 0);
+  ASSERT_TRUE(col.WaitFor(1));
+  modem.Kill();  // SIGKILL before the client acknowledged
+  plat::ril_deinitialize(client);
+  ASSERT_TRUE(modem.Start());
+  Collector after;
+  ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &after, &client), 0);
+  ASSERT_TRUE(after.WaitFor(1));
+  EXPECT_EQ(after.got[0].second, (Bytes{3, 0, 0, 0, 0xC0, 0xFF, 0xEE}));
+  plat::ril_deinitialize(client);
 }
 
 TEST(VyraModem, PhoneStatesReachTheRegistryAndTheClients) {
