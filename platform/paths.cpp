@@ -85,6 +85,11 @@ bool make_parent_dirs(const std::string& host_file) {
   return mkdir(dir.c_str(), 0775) == 0 || errno == EEXIST;
 }
 
+bool ensure_program_folder() {
+  std::string dir = host_path(std::string_view("\\Program Files\\vyra"));
+  return !dir.empty() && make_parent_dirs(dir + "/x");
+}
+
 bool take_device_option(int& argc, char** argv) {
   int out = 1;
   bool ok = true;

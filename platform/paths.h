@@ -35,6 +35,11 @@ std::string device_file(std::string_view name);
 // Creates every missing directory above host_file. Returns false on failure.
 bool make_parent_dirs(const std::string& host_file);
 
+// The client's program folder, device path "\Program Files\vyra\" (its logs, the root
+// certificates). Every program that opens a device for work (vyrad, the bridge, the radio
+// daemon) makes sure it exists. False without a device or when it cannot be made.
+bool ensure_program_folder();
+
 // Reads --device DIR / --device=DIR out of argv (removing it) and applies it. Returns
 // false when --device has no value. Other arguments are left in place, in order.
 bool take_device_option(int& argc, char** argv);

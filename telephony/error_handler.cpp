@@ -25,6 +25,7 @@ int RunErrorHandler(ErrorReason reason) {
   }
   CloseOut();
   g_session_active = false;
+  SignalWatchdogs();
   ShowFailureBubble();
   RestoreSavedProfile();
   if (!RestorePrlBackup()) return -1;  // the stop event is not pulsed

@@ -2,11 +2,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/named_event.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "telephony/bridge.h"
@@ -30,37 +33,74 @@ namespace {
 // the order of static destructors.
 ModemCommands* g_modem = nullptr;
 RilDevChannel* g_channel = nullptr;
-std::thread* g_notify_thread = nullptr;
-std::atomic<bool> g_notify_stop{false};
 // Set by an exit handler: at process exit the library's static objects are gone before its
 // unload runs, so the unload leaves the registry connection to the process's end.
 std::atomic<bool> g_process_exiting{false};
 
 void MarkProcessExit() { g_process_exiting = true; }
 
-void NotificationMain() {
+// ---------------------------------------------------------------------------------------
+// The notification thread
+//
+// Runs from KovaInitialize to KovaDeinitialize (or the unload): while no client is there it
+// does not run, so it never takes an activation or a stop that another program set for the
+// next client. It waits without a time limit, so a pulse that comes while it waits always
+// reaches it; its quit signal ends it.
+
+// One per start: a thread left to end by itself keeps its own signal.
+struct NotifyThread {
+  std::thread thread;
+  std::shared_ptr<plat::QuitSignal> quit = std::make_shared<plat::QuitSignal>();
+};
+
+std::mutex g_notify_lock;  // g_notify; never held while joining
+NotifyThread* g_notify = nullptr;
+
+void NotificationMain(std::shared_ptr<plat::QuitSignal> quit) {
   plat::NamedEvent* events[2] = {plat::event_open("ZEM_NOTIFY_VYRAACTIVATE"), plat::event_open("ZEM_NOTIFY_VYRASTOP")};
-  // Waits in slices of about 250 ms of real time so that the library's unload can end the
-  // thread; a pulse can only be missed in the instant between two slices.
-  const uint32_t slice = static_cast<uint32_t>(250.0 / plat::time_scale()) + 1;
-  while (!g_notify_stop) {
+  while (!quit->is_set()) {
     if (events[0] == nullptr || events[1] == nullptr) {
       // No device segment yet: retry, as a failed wait is retried.
       if (!events[0]) events[0] = plat::event_open("ZEM_NOTIFY_VYRAACTIVATE");
       if (!events[1]) events[1] = plat::event_open("ZEM_NOTIFY_VYRASTOP");
-      plat::sleep_ms(slice);
+      if (!events[0] || !events[1]) plat::sleep_ms(250);
       continue;
     }
-    int rc = plat::event_wait_any(events, 2, slice);
+    int rc = plat::event_wait_any(events, 2, plat::kInfinite, quit.get());
     if (rc == 0)
       g_channel->NotifyClient(KOVA_NOTIFY_VYRAACTIVATE, nullptr, 0);
     else if (rc == 1)
       g_channel->NotifyClient(KOVA_NOTIFY_VYRASTOP, nullptr, 0);
     else if (rc == plat::kWaitFailed)
-      plat::sleep_ms(slice);
+      plat::sleep_ms(250);
   }
   plat::event_close(events[0]);
   plat::event_close(events[1]);
+}
+
+void StartNotificationThread() {
+  std::lock_guard<std::mutex> lock(g_notify_lock);
+  if (g_notify != nullptr) return;  // already runs
+  g_notify = new NotifyThread;
+  g_notify->thread = std::thread(NotificationMain, g_notify->quit);
+}
+
+// Ends the notification thread; waits for it unless it is the caller (the client's stop
+// handling runs KovaDeinitialize on it), which ends by itself when its callback returns.
+void StopNotificationThread() {
+  NotifyThread* notify;
+  {
+    std::lock_guard<std::mutex> lock(g_notify_lock);
+    notify = g_notify;
+    g_notify = nullptr;
+  }
+  if (notify == nullptr) return;
+  notify->quit->set();
+  if (notify->thread.get_id() == std::this_thread::get_id())
+    notify->thread.detach();
+  else
+    notify->thread.join();
+  delete notify;
 }
 
 const char* g_module_path = "";
@@ -80,15 +120,7 @@ __attribute__((constructor)) void LibraryLoad() {
 __attribute__((destructor)) void LibraryUnload() {
   plat::debug_output("\r\n KovaDll.dll End!!!\r\n");
   StopWatchdogs();
-  if (g_notify_thread != nullptr) {
-    g_notify_stop = true;
-    if (g_notify_thread->get_id() == std::this_thread::get_id())
-      g_notify_thread->detach();
-    else
-      g_notify_thread->join();
-    delete g_notify_thread;
-    g_notify_thread = nullptr;
-  }
+  StopNotificationThread();
   g_channel->SetClient(nullptr, 0);
   g_channel->Shutdown();
   g_modem->DetachChannel();
@@ -115,13 +147,11 @@ KOVA_API int32_t KovaInitialize(KOVA_CALLBACK callback, uint32_t classes, uint32
   auto* handle = static_cast<KovaClient*>(std::calloc(1, sizeof(KovaClient)));
   if (handle == nullptr) return -1;
   handle->callback = callback;
+  plat::ensure_program_folder();
   kova::g_channel->SetClient(callback, user);
   kova::g_modem->AttachChannel(kova::g_channel);
   plat::process_start(u"\\Windows\\CDMAConn.exe", u"/n");  // its outcome does not matter
-  if (kova::g_notify_thread == nullptr) {
-    kova::g_notify_stop = false;
-    kova::g_notify_thread = new std::thread(kova::NotificationMain);
-  }
+  kova::StartNotificationThread();
   *handle_out = handle;
   return 0;
 }
@@ -129,9 +159,12 @@ KOVA_API int32_t KovaInitialize(KOVA_CALLBACK callback, uint32_t classes, uint32
 KOVA_API int32_t KovaDeinitialize(KOVA_HANDLE handle) {
   if (handle == nullptr) return -1;
   handle->closed = 1;
+  // No lock of ours is held across any of these; each waits only for threads that do not
+  // wait for the caller, and never for the caller's own thread.
   kova::StopWatchdogs();
-  kova::g_channel->SetClient(nullptr, 0);
-  kova::g_modem->DetachChannel();
+  kova::StopNotificationThread();
+  kova::g_channel->SetClient(nullptr, 0);  // no callback runs after this
+  kova::g_modem->DetachChannel();          // held messages go back to the radio daemon
   std::free(handle);
   return 0;
 }

@@ -97,7 +97,8 @@ KOVA_API int32_t KovaMMCSetRootCert(KOVA_HANDLE handle, _KovaMMCRootCert* record
   if (record->index > kova::kMaxCertIndex || record->length > kova::kMaxCertSize) return -1;
   std::string path = kova::CertPath(record->index);
   if (path.empty()) return -1;
-  // The folder is the client's program folder; the bridge does not create it.
+  // The client's program folder: made on a device where nothing has been written yet.
+  if (!plat::make_parent_dirs(path)) return -1;
   std::string temp = path + ".new";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return -1;

@@ -2,6 +2,7 @@
 // and the five-minute time-out), the close-out of the dial-up connections and the reset
 // after a new roaming list.
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,77 +37,76 @@ constexpr uint32_t kResetControlCode = 0x0101003C;
 // ---------------------------------------------------------------------------------------
 // Watchdog threads
 //
-// One per session start. Each remembers the session it was started for: a later start (or
-// the end of its session) makes it stop, so an old watchdog never times a new session out.
-// g_watchdog_stop ends all of them (KovaDeinitialize, unload); threads that ended are
-// joined at the next start.
+// One per session start. Each remembers the session it was started for and has a quit
+// signal of its own: the end of its session, a newer start, KovaDeinitialize and the unload
+// set it, so it ends at once (a newer start also moves the serial on, so an old watchdog
+// never times a newer session out). It waits without slices: an END-key press that comes
+// while it waits always reaches it.
+//
+// The list is taken out under g_watchdog_lock and the threads are joined outside it: a
+// watchdog running the error handler may want the lock (to signal the others) meanwhile.
+
+struct Watchdog {
+  std::thread thread;
+  std::shared_ptr<plat::QuitSignal> quit;
+};
 
 std::mutex g_watchdog_lock;
 // On the heap, made by the first start and released by StopWatchdogs: at process exit the
 // library's static objects go before its unload, and destroying a vector of running threads
 // would end the process.
-std::vector<std::thread>* g_watchdogs = nullptr;
-
-// Joins (or, from a watchdog itself, leaves) every watchdog thread. Under g_watchdog_lock.
-void JoinWatchdogs() {
-  if (g_watchdogs == nullptr) return;
-  for (std::thread& t : *g_watchdogs) {
-    if (t.get_id() == std::this_thread::get_id())
-      t.detach();
-    else if (t.joinable())
-      t.join();
-  }
-  g_watchdogs->clear();
-}
-std::atomic<bool> g_watchdog_stop{false};
+std::vector<Watchdog>* g_watchdogs = nullptr;
 std::atomic<uint32_t> g_session_serial{0};
 
-bool StillWatching(uint32_t serial) {
-  return !g_watchdog_stop && g_session_active && g_session_serial == serial;
+bool StillWatching(uint32_t serial) { return g_session_active && g_session_serial == serial; }
+
+// Ends the given watchdogs: each is signalled, then joined, or left to end by itself when
+// it is the caller.
+void EndWatchdogs(std::vector<Watchdog>* list) {
+  for (Watchdog& w : *list) w.quit->set();
+  for (Watchdog& w : *list) {
+    if (w.thread.get_id() == std::this_thread::get_id())
+      w.thread.detach();
+    else if (w.thread.joinable())
+      w.thread.join();
+  }
+  list->clear();
 }
 
-void WatchdogMain(uint32_t serial) {
+void WatchdogMain(uint32_t serial, std::shared_ptr<plat::QuitSignal> quit) {
   plat::NamedEvent* end_key = plat::event_open("ZEM_END_KEY_BTN");
-  // Waits in slices of about 250 ms of real time so that the end of the library or of the
-  // session is noticed at once; the passes still add up to 50 s of system time each.
-  const uint32_t slice = static_cast<uint32_t>(250.0 / plat::time_scale()) + 1;
-  uint32_t passes = 0;
-  while (StillWatching(serial)) {
+  for (uint32_t passes = 0; StillWatching(serial) && !quit->is_set(); ++passes) {
     if (passes == kWatchdogPasses) {
       RunErrorHandler(kErrorTimeOut);
       break;
     }
-    bool pressed = false;
-    for (uint32_t waited = 0; waited < kWatchdogPassMs && StillWatching(serial);) {
-      uint32_t wait = kWatchdogPassMs - waited < slice ? kWatchdogPassMs - waited : slice;
-      int rc = end_key != nullptr ? plat::event_wait(end_key, wait) : plat::kWaitFailed;
-      if (rc == 0) {
-        pressed = true;
-        break;
-      }
-      if (rc == plat::kWaitFailed) {
-        plat::sleep_ms(wait);  // no event to wait on: the time still runs out
-        if (end_key == nullptr) end_key = plat::event_open("ZEM_END_KEY_BTN");
-      }
-      waited += wait;
-    }
-    if (pressed) {
+    if (end_key == nullptr) end_key = plat::event_open("ZEM_END_KEY_BTN");
+    int rc = end_key != nullptr ? plat::event_wait(end_key, kWatchdogPassMs, quit.get()) : plat::kWaitFailed;
+    if (rc == plat::kWaitFailed)  // no event to wait on: the time still runs out
+      rc = quit->sleep(kWatchdogPassMs) ? plat::kWaitQuit : plat::kWaitTimeout;
+    if (rc == plat::kWaitQuit) break;
+    if (rc == 0) {
       if (StillWatching(serial)) RunErrorHandler(kErrorEndKey);
       break;
     }
-    ++passes;
   }
   plat::event_close(end_key);
 }
 
 void StartWatchdog() {
-  std::lock_guard<std::mutex> lock(g_watchdog_lock);
-  uint32_t serial = ++g_session_serial;
-  // Threads of earlier sessions have stopped or are stopping (the serial moved on).
-  JoinWatchdogs();
-  if (g_watchdogs == nullptr) g_watchdogs = new std::vector<std::thread>;
-  g_watchdog_stop = false;
-  g_watchdogs->emplace_back(WatchdogMain, serial);
+  std::vector<Watchdog> earlier;
+  {
+    std::lock_guard<std::mutex> lock(g_watchdog_lock);
+    uint32_t serial = ++g_session_serial;
+    if (g_watchdogs == nullptr) g_watchdogs = new std::vector<Watchdog>;
+    earlier.swap(*g_watchdogs);
+    Watchdog w;
+    w.quit = std::make_shared<plat::QuitSignal>();
+    w.thread = std::thread(WatchdogMain, serial, w.quit);
+    g_watchdogs->push_back(std::move(w));
+  }
+  // Threads of earlier sessions: their session is over.
+  EndWatchdogs(&earlier);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -133,11 +133,21 @@ std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.beg
 }  // namespace
 
 void StopWatchdogs() {
+  std::vector<Watchdog>* list;
+  {
+    std::lock_guard<std::mutex> lock(g_watchdog_lock);
+    list = g_watchdogs;
+    g_watchdogs = nullptr;
+  }
+  if (list == nullptr) return;
+  EndWatchdogs(list);
+  delete list;
+}
+
+void SignalWatchdogs() {
   std::lock_guard<std::mutex> lock(g_watchdog_lock);
-  g_watchdog_stop = true;
-  JoinWatchdogs();
-  delete g_watchdogs;
-  g_watchdogs = nullptr;
+  if (g_watchdogs == nullptr) return;
+  for (Watchdog& w : *g_watchdogs) w.quit->set();
 }
 
 void ShowProgressBubble() {
@@ -206,6 +216,7 @@ int32_t SessionStart() {
 int32_t SessionEnd() {
   kova::CloseOut();
   kova::g_session_active = false;
+  kova::SignalWatchdogs();
   kova::RestoreSavedProfile();
   if (kova::PrlReplaced()) {
     kova::ClearPrlReplaced();

@@ -1,67 +1,43 @@
-// RilDevChannel: the bridge's radio-interface client, its device-specific request channel
-// (DIAG packets as "C8"+hex text in request 3100), the notification dispatch, and the
-// deferred delivery of incoming messages with its dormancy monitor.
+// RilDevChannel: the bridge's radio-interface client. It moves bytes: DIAG packets as
+// "C8"+hex text in device-specific request 3100 and their answers, the data-session state
+// query, message acknowledgements, and the notification dispatch by class and code. The
+// other jobs live in their own classes, which it owns:
+//   PendingRequests   outstanding requests and the routing of their results;
+//   ClientNotifier    the client's callback, no lock held across it;
+//   MessageDelivery   deferred hand-over of incoming messages (with its DormancyMonitor).
 //
-// States: closed (no radio-interface client; every exchange fails) and open (client
-// connected). The client callback is set by KovaInitialize and cleared by KovaDeinitialize;
-// while it is clear nothing is handed over and queued messages stay queued.
+// States: closed (no radio-interface client; every exchange fails) and open (connected).
+// The client pointer is swapped under the modem lock, and every use of it (an exchange, a
+// state query, an acknowledgement) holds that lock, so Close never frees it under a user.
 //
 // Threads: results arrive on the radio client's reader thread (OnResult); notifications on
-// its notification thread (message arrival, state changes, the delivery check with its
-// 3000 ms pause); the monitor thread runs on its own. One lock guards the queue, the
-// waiting flag and the monitor state; the pending-request table has its own lock, held
-// across the send so that a result can always find its entry.
+// its notification thread; the dormancy monitor runs on its own.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
-#include <utility>
-#include <vector>
 
+#include "platform/diag.h"
 #include "platform/ril_client.h"
+#include "telephony/client_notifier.h"
 #include "telephony/include/kova.h"
-#include "telephony/message_queue.h"
+#include "telephony/message_delivery.h"
 #include "telephony/modem_commands.h"
+#include "telephony/pending_requests.h"
 
 namespace kova {
 
-constexpr uint32_t kRequestDiag = 3100;
-constexpr uint32_t kRequestDataState = 3019;
+constexpr uint32_t kRequestDiag = diag::kDevRequestDiag;
+constexpr uint32_t kRequestDataState = diag::kDevRequestDataState;
 constexpr size_t kRequestBlockSize = 520;  // code, text length, text
 constexpr uint32_t kExchangeTimeoutMs = 15000;
 constexpr uint32_t kOpenClasses = 0x80FF0000;  // every class, device-specific included
 
-constexpr uint32_t kNotifyCallDisconnected = 0x10003;
-constexpr uint32_t kNotifyRadioEquipmentState = 0x800001;
-constexpr uint32_t kNotifyIncomingMessage = 0x800007D7;
-constexpr uint32_t kNotifyDataSessionState = 0x800007DB;
-
-constexpr uint32_t kDataSessionActive = 1;
-constexpr uint32_t kDataSessionDormant = 2;
-
-// One outstanding request: an auto-reset event, the command id, the result code and a
-// private copy of the result data.
-class RilRequest {
- public:
-  void Reset();
-  // Stores the code (and for code 1 the data) and signals.
-  void Complete(uint32_t code, const void* data, size_t size);
-  // Waits up to ms system milliseconds; true when signalled (the signal is consumed).
-  bool Wait(uint32_t ms);
-
-  uint32_t command_id = 0;
-  uint32_t result = 0;
-  std::vector<uint8_t> data;
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool signaled_ = false;
-};
+constexpr uint32_t kNotifyCallDisconnected = diag::kNotifyCallDisconnected;
+constexpr uint32_t kNotifyRadioEquipmentState = diag::kNotifyRadioEquipmentState;
+constexpr uint32_t kNotifyIncomingMessage = diag::kNotifyIncomingMessage;
+constexpr uint32_t kNotifyDataSessionState = diag::kNotifyDataSessionState;
 
 // The radio-interface client interface: one handler per notification class, and the
 // per-code handlers the bridge uses; all do nothing by default. DispatchNotification routes
@@ -81,82 +57,63 @@ class RilNotificationHandlers {
   virtual void OnRadioState(uint32_t, const uint8_t*, size_t) {}
   virtual void OnRadioEquipmentStateChanged(const uint8_t*, size_t) {}
   virtual void OnDevSpecific(uint32_t, const uint8_t*, size_t) {}
-  virtual void OnIncomingMessage(const uint8_t*, size_t) {}  // 0x800007D7, at least 4 bytes
-  virtual void OnDataSessionState(uint32_t) {}               // 0x800007DB, first word
+  // 0x800007D7, at least 4 bytes; message_id 0 when no acknowledgement is wanted.
+  virtual void OnIncomingMessage(const uint8_t*, size_t, uint32_t) {}
+  virtual void OnDataSessionState(uint32_t) {}  // 0x800007DB, first word
 
-  void DispatchNotification(uint32_t code, const uint8_t* data, size_t size);
+  void DispatchNotification(uint32_t code, uint32_t message_id, const uint8_t* data, size_t size);
 };
 
-// The busy test: a packet-data connection (status flag 0x1000), a call in the way (flags
-// 0x20030000), or the phone's "Status" bit 0x10.
-bool DeviceIsBusy();
-// The connection-state query shared with the session and profile code: flag 0x1000 of
-// status item 0x60013.
-bool DataConnectionUp();
-
-class RilDevChannel : public DevChannel, public RilNotificationHandlers {
+class RilDevChannel : public DevChannel, public RilNotificationHandlers, public RadioPort {
  public:
   RilDevChannel() = default;
   ~RilDevChannel() override;
 
-  // DevChannel
+  // DevChannel. Open connects (and lets delivery run again); Close stops delivery, drops
+  // the messages still held (the daemon keeps them until they are acknowledged), and closes
+  // the radio-interface client once no exchange uses it. Close waits for the radio client's
+  // threads and the monitor, except the one it is called on.
   bool Open() override;
   void Close() override;
   bool Exchange(const uint8_t* packet, size_t length, uint8_t* reply, size_t reply_length) override;
 
-  // The client callback and user value (callback NULL: hand nothing over). Returns after
-  // any callback running on another thread has returned.
-  void SetClient(KOVA_CALLBACK callback, uint32_t user);
+  // The client callback and user value (NULL: hand nothing over). Returns after any
+  // callback running on another thread has returned.
+  void SetClient(KOVA_CALLBACK callback, uint32_t user) { notifier_.SetClient(callback, user); }
   // Calls the client callback when there is one; false when there is none.
-  bool NotifyClient(uint32_t code, const void* data, uint32_t size);
+  bool NotifyClient(uint32_t code, const void* data, uint32_t size) { return notifier_.Notify(code, data, size); }
 
-  // Ends the monitor thread and empties the queue (library unload).
+  // Library unload: ends the monitor and empties the queue (Close does it too).
   void Shutdown();
 
   // Handlers the bridge overrides.
   void OnResult(uint32_t code, uint32_t command_id, const void* data, size_t size) override;
   void OnCallDisconnected(const uint8_t* data, size_t size) override;
   void OnRadioEquipmentStateChanged(const uint8_t* data, size_t size) override;
-  void OnIncomingMessage(const uint8_t* data, size_t size) override;
+  void OnIncomingMessage(const uint8_t* data, size_t size, uint32_t message_id) override;
   void OnDataSessionState(uint32_t state) override;
 
+  // RadioPort
+  uint32_t QueryDataSessionState() override;
+  void AckMessage(uint32_t message_id) override;
+
   // For tests and diagnostics.
-  size_t queued();
-  bool message_waiting();
-  bool monitor_running();
-  size_t pending_entries();
+  size_t queued() { return delivery_.queued(); }
+  bool message_waiting() { return delivery_.message_waiting(); }
+  bool monitor_running() { return delivery_.monitor_running(); }
+  size_t pending_entries() { return pending_.size(); }
   bool is_open() const { return client_.load() != nullptr; }
 
  private:
-  void DeliveryCheck();
-  // Dequeues one record and hands it over; false when the queue is empty or no client.
-  bool DeliverOne(bool announce);
-  void StartMonitorLocked();
-  void MonitorMain();
-  uint32_t QueryDataSessionState();
-
   static void ResultThunk(uint32_t code, uint32_t id, const void* data, size_t size, void* self);
-  static void NotifyThunk(uint32_t code, const void* data, size_t size, void* self);
+  static void NotifyThunk(uint32_t code, uint32_t message_id, const void* data, size_t size, void* self);
 
-  std::atomic<plat::RilClient*> client_{nullptr};
-  std::recursive_mutex callback_mu_;  // held around every client callback
-  std::atomic<KOVA_CALLBACK> callback_{nullptr};
-  std::atomic<uint32_t> user_{0};
-
-  // Pending-request table: (command id, request).
-  std::mutex table_mu_;
-  std::vector<std::pair<uint32_t, RilRequest*>> pending_;
-  RilRequest request_;
-  uint8_t request_block_[kRequestBlockSize] = {};
-
-  // Queue and monitor state.
-  std::mutex state_mu_;
-  MessageQueue queue_;
-  bool message_waiting_ = false;
-  bool monitor_running_ = false;
-  std::thread monitor_;
-  std::atomic<bool> monitor_quit_{false};  // Dormant2Active seen or unload
-  std::atomic<bool> shutting_down_{false};
+  std::atomic<plat::RilClient*> client_{nullptr};  // swapped and used under the modem lock
+  ClientNotifier notifier_;
+  PendingRequests pending_;
+  RilRequest request_;                             // the one exchange in flight
+  uint8_t request_block_[kRequestBlockSize] = {};  // under the modem lock
+  MessageDelivery delivery_{&notifier_, this};
 };
 
 }  // namespace kova

@@ -24,5 +24,8 @@ void PulseStop();
 // Ends every watchdog thread and waits for it (KovaDeinitialize, library unload). A
 // watchdog that is itself calling this is left to end on its own.
 void StopWatchdogs();
+// Tells every watchdog that its session is over (no wait): the session end and the error
+// handler.
+void SignalWatchdogs();
 
 }  // namespace kova

@@ -35,8 +35,11 @@ typedef struct KovaClient* KOVA_HANDLE;
 
 /* The client callback: code (below), data and size as the code says, and the user value
  * given to KovaInitialize. It runs on one of the bridge's threads (notification thread,
- * radio notification thread, dormancy monitor): the client queues the work and returns. */
-typedef void (*KOVA_CALLBACK)(uint32_t code, const void* data, uint32_t size, uint32_t user);
+ * radio notification thread, dormancy monitor), never under a lock of the bridge, and may
+ * run on two of them at once: the client queues the work and returns. It returns 0, or a
+ * negative code when it could not take a message (KOVA_NOTIFY_MESSAGE): the message then
+ * stays with the radio and is offered again to the next client. */
+typedef int32_t (*KOVA_CALLBACK)(uint32_t code, const void* data, uint32_t size, uint32_t user);
 
 #define KOVA_NOTIFY_MESSAGE 0x20001u       /* data: KovaMessageRecord (valid during the call), 1028 */
 #define KOVA_NOTIFY_VYRAACTIVATE 0x40001u  /* no data, 0: "ZEM_NOTIFY_VYRAACTIVATE" was signalled */

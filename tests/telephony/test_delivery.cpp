@@ -25,15 +25,17 @@ struct Received {
 };
 Received* g_received = nullptr;
 
-void on_client(uint32_t code, const void* data, uint32_t size, uint32_t user) {
-  ASSERT_EQ(code, KOVA_NOTIFY_MESSAGE);
-  ASSERT_EQ(size, 1028u);
-  ASSERT_EQ(user, 77u);
+int32_t on_client(uint32_t code, const void* data, uint32_t size, uint32_t user) {
+  EXPECT_EQ(code, KOVA_NOTIFY_MESSAGE);
+  EXPECT_EQ(size, 1028u);
+  EXPECT_EQ(user, 77u);
+  if (code != KOVA_NOTIFY_MESSAGE || size != 1028u) return -1;
   const auto* record = static_cast<const KovaMessageRecord*>(data);
   std::lock_guard<std::mutex> lock(g_received->mu);
   g_received->messages.emplace_back(reinterpret_cast<const char*>(record->data), record->length);
   g_received->times.push_back(Clock::now());
   g_received->cv.notify_all();
+  return 0;
 }
 
 class DeliveryTest : public ::testing::Test {

@@ -34,7 +34,7 @@ struct Calls {
 };
 Calls g_calls;
 
-void on_client(uint32_t code, const void* data, uint32_t size, uint32_t user) {
+int32_t on_client(uint32_t code, const void* data, uint32_t size, uint32_t user) {
   (void)user;
   std::lock_guard<std::mutex> lock(g_calls.mu);
   g_calls.codes.push_back(code);
@@ -42,6 +42,7 @@ void on_client(uint32_t code, const void* data, uint32_t size, uint32_t user) {
     const auto* r = static_cast<const KovaMessageRecord*>(data);
     g_calls.messages.emplace_back(reinterpret_cast<const char*>(r->data), r->length);
   }
+  return 0;
 }
 
 int count_threads() {

@@ -333,11 +333,16 @@ TEST_F(RootCerts, WrittenCertificatesReadBack) {
   EXPECT_EQ(+s.size, 0);
 }
 
-TEST_F(KovaExports, RootCertWriteWithoutTheProgramFolderFails) {
-  uint8_t one = 1;
-  _KovaMMCRootCert w{0, 1, &one};
-  EXPECT_EQ(KovaMMCSetRootCert(handle_, &w), -1);  // the bridge does not create the folder
-  EXPECT_FALSE(vyra_test::file_exists(dev_.fs("Program Files/vyra/RootCert0.crt")));
+TEST_F(KovaExports, RootCertWriteOnAFreshDeviceMakesTheProgramFolder) {
+  ASSERT_FALSE(vyra_test::file_exists(dev_.fs("Program Files/vyra")));
+  uint8_t der[3] = {0x30, 0x01, 0x00};
+  _KovaMMCRootCert w{2, 3, der};
+  EXPECT_EQ(KovaMMCSetRootCert(handle_, &w), 0);
+  EXPECT_EQ(vyra_test::read_file(dev_.fs("Program Files/vyra/RootCert2.crt")), std::string("\x30\x01\x00", 3));
+  // A folder that cannot be made (a file in its way) still fails cleanly.
+  vyra_test::TempDevice other;
+  vyra_test::write_file(other.fs("Program Files"), "not a folder");
+  EXPECT_EQ(KovaMMCSetRootCert(handle_, &w), -1);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -297,12 +297,18 @@ TEST_F(SpoiledModem, ModemItemAnswersThatAreWrongFailTheProfileCalls) {
   std::memset(&r, 0, sizeof r);
   r.profile = 1;
   r.mask = KOVA_MIP_HOME_ADDR;
-  // Status 5 (never written) reads as zeros and is accepted.
+  // Status 5 (never written) reads as zeros and is accepted, whatever the answer's data
+  // bytes say: the profile echo is checked only on status 0.
+  SetSpoil([](const std::vector<uint8_t>&, std::vector<uint8_t>* a) {
+    (*a)[3] ^= 1;
+    (*a)[10] = 0x77;
+    return true;
+  });
   ASSERT_EQ(KovaMMCGetNAIMIPParam(handle_, &r), 0);
   EXPECT_EQ(+r.nai_length, 0u);
+  EXPECT_EQ(r.home_address, 0u);
   const std::vector<Spoil> spoils = {
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[1] ^= 1; return true; },  // item echo
-      [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[3] ^= 1; return true; },  // profile echo
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[131] = 2; return true; },
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { a->resize(2); return true; },
       [](const std::vector<uint8_t>&, std::vector<uint8_t>*) { return false; },
@@ -330,6 +336,18 @@ TEST_F(SpoiledModem, ModemItemAnswersThatAreWrongFailTheProfileCalls) {
     return true;
   });
   r.home_address = 0x01020304;
+  EXPECT_EQ(KovaMMCSetNAIMIPParam(handle_, &r), -1);
+  ASSERT_TRUE(store_.GetItem(465, 1, &item));
+  EXPECT_EQ(item, p465);
+  // A held item (status 0) whose answer names another profile fails both calls.
+  SetSpoil([](const std::vector<uint8_t>& q, std::vector<uint8_t>* a) {
+    if (q[0] == 0x26) (*a)[3] ^= 1;
+    return true;
+  });
+  _KovaMMCNAIMIPData g;
+  std::memset(&g, 0, sizeof g);
+  g.profile = 1;
+  EXPECT_EQ(KovaMMCGetNAIMIPParam(handle_, &g), -1);
   EXPECT_EQ(KovaMMCSetNAIMIPParam(handle_, &r), -1);
   ASSERT_TRUE(store_.GetItem(465, 1, &item));
   EXPECT_EQ(item, p465);

@@ -29,8 +29,9 @@ const char kProgressHtml[] =
 const char kClass[] = "{CCFA0C1F-BD54-4A96-92F2-4850DBCF4185}";
 
 std::atomic<int> g_stops{0};
-void CountStops(uint32_t code, const void*, uint32_t, uint32_t) {
+int32_t CountStops(uint32_t code, const void*, uint32_t, uint32_t) {
   if (code == KOVA_NOTIFY_VYRASTOP) ++g_stops;
+  return 0;
 }
 
 size_t Count(const std::string& text, const std::string& what) {

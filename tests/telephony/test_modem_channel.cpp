@@ -288,10 +288,11 @@ TEST_F(ChannelTest, FailedResultsRadioOffAndADaemonThatDiesFailTheExchange) {
 }
 
 std::vector<uint8_t> g_delivered;
-void keep_message(uint32_t code, const void* data, uint32_t size, uint32_t) {
-  if (code != KOVA_NOTIFY_MESSAGE || size != sizeof(KovaMessageRecord)) return;
+int32_t keep_message(uint32_t code, const void* data, uint32_t size, uint32_t) {
+  if (code != KOVA_NOTIFY_MESSAGE || size != sizeof(KovaMessageRecord)) return 0;
   const auto* r = static_cast<const KovaMessageRecord*>(data);
   g_delivered.assign(r->data, r->data + r->length);
+  return 0;
 }
 
 TEST_F(ChannelTest, NotificationsShorterThanTheirPayloadAreDropped) {
