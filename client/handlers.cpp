@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "client/listener.h"
 #include "client/support/utils.h"
 #include "client/vyraevent.h"
 #include "common/tracked_memory.h"
@@ -45,9 +44,9 @@ int HandleQueueEvent(vyra_event* event) {
 
 void browser_signal_thread() {
   plat::NamedEvent* browser_event = plat::event_open("browser_event");
-  while (!g_listener.terminate) {
+  while (!event_queue_closed()) {
     if (browser_event == nullptr || plat::event_wait(browser_event, plat::kInfinite) != 0) break;
-    if (g_listener.terminate) break;
+    if (event_queue_closed()) break;
     log_message(0, kLogTrace, "got provisioning signal from browser");
     std::string path = plat::host_path(std::string_view(kBrowserDocument));
     // Existing file only, not shared while we read it.
@@ -79,7 +78,7 @@ void browser_signal_thread() {
           // The event carries the bytes actually read (a file that shrank is not padded).
           vyra_event event{EVENT_BROWSER_PUSH, static_cast<int32_t>(done), buffer};
           if (done > 0 && insert_event(&event) == 0) {
-            if (g_listener.queue_semaphore != nullptr) g_listener.queue_semaphore->release(1);
+            signal_queue();
             log_message(0, kLogTrace,
                         "inserted into event queue \t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\telement of size [%d]",
                         static_cast<int>(done));

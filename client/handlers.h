@@ -1,6 +1,11 @@
-// The event handlers: HandleQueueEvent (declared in vyraevent.h) and the browser signal
-// thread, which turns a document the browser saved into an event of type 2.
+// The event handlers: HandleQueueEvent and the browser signal thread, which turns a
+// document the browser saved into an event of type 2.
 #pragma once
+
+#include "client/vyraevent.h"
+
+// The handler of one event; 1 when handled with success. Runs on the event thread.
+int HandleQueueEvent(vyra_event* event);
 
 // Thread body started by listener_init: waits on "browser_event", reads
 // "\Program Files\Fennick3.0\content.mmc" and queues its bytes.

@@ -1,13 +1,17 @@
 #include "client/listener.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
 #include "client/handlers.h"
 #include "client/support/utils.h"
 #include "client/vyraevent.h"
+#include "platform/clock.h"
 #include "platform/ras.h"
 #include "platform/ui.h"
 #include "telephony/include/kova.h"
@@ -21,19 +25,13 @@ constexpr char16_t kWindowTitle[] = u"vYRA";
 constexpr char16_t kYesNoCaption[] = u"vyra";
 constexpr size_t kRasBufferBytes = 2048;
 
-// One shutdown at a time: the event thread and the bridge's stop notification may both
-// run it.
-std::mutex g_terminate_lock;
+constexpr uint32_t kShutdownWaitMs = 30000;  // an exchange in flight (15 s) and more
 
-// The queue's objects outlive shutdown: threads that still wait on them see them closed.
-plat::Semaphore& queue_semaphore() {
-  static plat::Semaphore semaphore(0, kQueueSemaphoreMax);
-  return semaphore;
-}
-std::mutex& queue_mutex_object() {
-  static std::mutex mutex;
-  return mutex;
-}
+// A shutdown that another thread runs: the window thread waits for it before the process
+// ends, so that what the bridge gives back on the way (held messages) is given back. Never
+// held across a call.
+std::mutex g_shutdown_lock;
+std::condition_variable g_shutdown_done;
 
 // WM_CREATE: fill the informational RAS entry table from the phone book.
 void fill_ras_table() {
@@ -88,18 +86,29 @@ intptr_t listener_window_proc(plat::Window* window, uint32_t message, uintptr_t 
   }
 }
 
+// ---- The event thread's operations --------------------------------------------------------
+
+bool shutdown_in_progress() { return g_listener.shutting_down.load() != 0; }
+
+void close_listener_window() { plat::send_message(g_listener.window.load(), plat::WM_CLOSE, 0, 0); }
+
+const event_thread_ops kEventThreadOps = {
+    HandleQueueEvent, listener_terminate, shutdown_in_progress, listener_exit_process, close_listener_window,
+};
+
 }  // namespace
 
 int listener_init() {
   // Linux sockets need no library start-up: the socket step always succeeds.
+  // The queue is ready before the bridge is opened: a message the bridge holds is handed
+  // over as soon as it is, and must find the queue and its semaphore in place.
+  event_queue_open(&kEventThreadOps);
   int rc = KovaInitialize(vyra_notification_callback, 0x70000, 0, &g_listener.bridge_handle);
   if (rc != 0) {
     log_message(0, kLogFailure, "Error Initializing DactAPI");
     g_listener.bridge_handle = nullptr;
     return rc;
   }
-  g_listener.queue_semaphore = &queue_semaphore();
-  g_listener.queue_mutex = &queue_mutex_object();
 
   // Threads are detached: shutdown closes their handles without waiting, and the process
   // exit ends whatever still runs.
@@ -130,9 +139,18 @@ int listener_init() {
 }
 
 int listener_terminate() {
-  std::lock_guard<std::mutex> guard(g_terminate_lock);
   log_message(0, kLogTrace, "Terminating vYRAListener");
-  if (!g_listener.initialized) {
+  // The one thread that takes the flag back runs the shutdown; any other returns at once
+  // (it may be a bridge callback that the shutdown is waiting for).
+  bool claimed;
+  {
+    // Claimed and marked as running in one step, so a stop that finds the flag gone always
+    // sees the shutdown running.
+    std::lock_guard<std::mutex> lock(g_shutdown_lock);
+    claimed = g_listener.initialized.exchange(0) != 0;
+    if (claimed) g_listener.shutting_down = 1;
+  }
+  if (!claimed) {
     log_message(0, kLogTrace, "vYRAListener already terminated");
     return -1;
   }
@@ -141,28 +159,36 @@ int listener_terminate() {
     log_message(0, kLogTrace, "DeInitialized Kova");
     g_listener.bridge_handle = nullptr;
   }
-  if (g_listener.queue_semaphore != nullptr) g_listener.queue_semaphore->close();
-  g_listener.queue_semaphore = nullptr;
-  g_listener.queue_mutex = nullptr;
-  g_listener.terminate = 1;
+  // Closes the semaphore (a waiting event thread wakes) and sets the terminate flag.
+  event_queue_close();
   g_listener.event_thread_started = false;
   // The browser thread waits on its own handle of the same named event, so closing ours
   // does not pull the event from under it.
   plat::event_close(g_listener.browser_event);
   g_listener.browser_event = nullptr;
   g_listener.browser_thread_started = false;
-  g_listener.initialized = 0;
   log_message(0, kLogTrace, "Terminated vYRAListener");
+  {
+    std::lock_guard<std::mutex> lock(g_shutdown_lock);
+    g_listener.shutting_down = 0;
+  }
+  g_shutdown_done.notify_all();
   return 0;
 }
 
+bool listener_wait_shutdown(uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(g_shutdown_lock);
+  return g_shutdown_done.wait_for(lock, std::chrono::milliseconds(plat::scale_ms(timeout_ms)),
+                                  [] { return g_listener.shutting_down.load() == 0; });
+}
+
 int listener_show_text(const char16_t* text) {
-  plat::send_message(g_listener.window, WM_LISTENER_SHOW_TEXT, 0, reinterpret_cast<intptr_t>(text));
+  plat::send_message(g_listener.window.load(), WM_LISTENER_SHOW_TEXT, 0, reinterpret_cast<intptr_t>(text));
   return 0;
 }
 
 bool listener_ask_yes_no(const char16_t* text) {
-  return plat::send_message(g_listener.window, WM_LISTENER_ASK_YES_NO, 0, reinterpret_cast<intptr_t>(text)) == 1;
+  return plat::send_message(g_listener.window.load(), WM_LISTENER_ASK_YES_NO, 0, reinterpret_cast<intptr_t>(text)) == 1;
 }
 
 void listener_exit_process() {
@@ -201,6 +227,8 @@ int vYRAListener() {
   while (plat::pump_message(&exit_code)) {
   }
   listener_terminate();
+  // A shutdown still running on the bridge's thread finishes before the process ends.
+  if (!listener_wait_shutdown(kShutdownWaitMs)) log_message(0, kLogWarning, "vYRAListener: shutdown still running");
   log_message(0, kLogTrace, "vYRAListener: Ending");
   log_close();
   return exit_code;

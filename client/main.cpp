@@ -4,9 +4,10 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "client/listener.h"
 #include <string>
 
+#include "client/listener.h"
+#include "platform/paths.h"
 #include "platform/tool_args.h"
 
 namespace {
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   }
   if (int rc = plat::tool_start("vyrad", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc > 1) return plat::tool_usage_error("vyrad", ("unexpected argument '" + std::string(argv[1]) + "'").c_str());
+  plat::ensure_program_folder();
   int exit_code = vYRAListener();
   std::fflush(nullptr);
   // Other threads (the browser signal thread, the bridge's threads) may still run.

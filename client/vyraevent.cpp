@@ -1,36 +1,53 @@
 #include "client/vyraevent.h"
 
 #include <cstring>
+#include <mutex>
 
-#include "client/listener.h"
 #include "client/support/utils.h"
+#include "common/byte_order.h"
 #include "common/tracked_memory.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 #include "telephony/include/kova.h"
 
-volatile int provisioning_active = 0;
-volatile int cancel_requested = 0;
+std::atomic<int> provisioning_active{0};
+std::atomic<int> cancel_requested{0};
 uint32_t g_events_handled = 0;
 uint32_t g_events_failed = 0;
 
 namespace {
 
 constexpr uint32_t kCounterWrap = 65000;
+constexpr uint32_t kQueueSemaphoreMax = 100000;
 constexpr int32_t kMaxMessageBytes = 1024;  // payload of the bridge's message record
 
+// The queue: head and tail under g_queue_mutex, counted by g_queue_semaphore. Both objects
+// live as long as the process, so a thread that still uses them after shutdown finds them
+// closed, never gone.
+std::mutex g_queue_mutex;
+plat::Semaphore g_queue_semaphore(0, kQueueSemaphoreMax);
 event_node* g_head = nullptr;
 event_node* g_tail = nullptr;
 
-// The queue mutex of the listener, or a private one before start-up and after shutdown
-// closed it (tests drive the queue without a listener).
-std::mutex g_fallback_mutex;
-std::mutex& queue_mutex() { return g_listener.queue_mutex ? *g_listener.queue_mutex : g_fallback_mutex; }
-
-void signal_queue() {
-  if (g_listener.queue_semaphore != nullptr) g_listener.queue_semaphore->release(1);
-}
+std::atomic<bool> g_terminate{false};
+std::atomic<const event_thread_ops*> g_ops{nullptr};
 
 }  // namespace
+
+void event_queue_open(const event_thread_ops* ops) {
+  g_ops = ops;
+  g_terminate = false;
+  g_queue_semaphore.reopen();
+}
+
+void event_queue_close() {
+  g_queue_semaphore.close();
+  g_terminate = true;
+}
+
+bool event_queue_closed() { return g_terminate; }
+
+void signal_queue() { g_queue_semaphore.release(1); }
 
 // ---- Queue ------------------------------------------------------------------------------
 
@@ -56,7 +73,7 @@ int insert_event(const vyra_event* event) {
     }
     if (event->data != nullptr) std::memcpy(node->data, event->data, static_cast<size_t>(event->length));
   }
-  std::lock_guard<std::mutex> guard(queue_mutex());
+  std::lock_guard<std::mutex> guard(g_queue_mutex);
   if (g_tail == nullptr) {
     g_head = g_tail = node;
   } else {
@@ -67,7 +84,7 @@ int insert_event(const vyra_event* event) {
 }
 
 vyra_event* get_event() {
-  std::lock_guard<std::mutex> guard(queue_mutex());
+  std::lock_guard<std::mutex> guard(g_queue_mutex);
   event_node* node = g_head;
   if (node == nullptr) return nullptr;
   auto* event = static_cast<vyra_event*>(MEM_ALLOC(1, sizeof(vyra_event)));
@@ -95,7 +112,7 @@ void free_event(vyra_event* event) {
 }
 
 int queued_event_count() {
-  std::lock_guard<std::mutex> guard(queue_mutex());
+  std::lock_guard<std::mutex> guard(g_queue_mutex);
   int n = 0;
   for (event_node* p = g_head; p != nullptr; p = p->next) ++n;
   return n;
@@ -103,9 +120,9 @@ int queued_event_count() {
 
 // ---- Notification callback ---------------------------------------------------------------
 
-void vyra_notification_callback(uint32_t code, const void* data, uint32_t size, uint32_t user) {
+int32_t vyra_notification_callback(uint32_t code, const void* data, uint32_t size, uint32_t user) {
   (void)user;
-  handle_notification(code, data, size);
+  return handle_notification(code, data, size);
 }
 
 int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
@@ -115,8 +132,7 @@ int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
   if (data != nullptr) {
     // The record: a 32-bit little-endian length, then that many bytes (at most 1024).
     const auto* record = static_cast<const unsigned char*>(data);
-    uint32_t declared = static_cast<uint32_t>(record[0]) | static_cast<uint32_t>(record[1]) << 8 |
-                        static_cast<uint32_t>(record[2]) << 16 | static_cast<uint32_t>(record[3]) << 24;
+    uint32_t declared = vyra::get_le32(record);
     // A length past the record's payload area would read beyond it: refuse the message.
     if (declared > static_cast<uint32_t>(kMaxMessageBytes)) {
       log_message(0, kLogWarning, "message of size [%u] is larger than [%d]: dropped", declared, kMaxMessageBytes);
@@ -179,8 +195,15 @@ int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
       }
       log_message(0, kLogTrace, "exiting the vyra");
       MEM_FREE(copy);
-      listener_terminate();
-      listener_exit_process();
+      copy = nullptr;
+      if (const event_thread_ops* ops = g_ops.load()) {
+        // A shutdown already running on another thread may be waiting for this callback to
+        // return (the bridge waits for its callbacks): return, and that thread ends the
+        // program. Otherwise the program ends here, on the bridge's thread.
+        if (ops->terminate() != 0 && ops->shutdown_in_progress()) break;
+        ops->end_program();
+      }
+      break;
     default:
       log_message(0, kLogTrace, "notification not for VYRA");
       break;
@@ -192,10 +215,10 @@ int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
 // ---- Event thread -------------------------------------------------------------------------
 
 void wait_for_events() {
+  const event_thread_ops* ops = g_ops.load();
   bool graceful = false;
-  while (!g_listener.terminate) {
-    plat::Semaphore* semaphore = g_listener.queue_semaphore;
-    int wait_return = semaphore ? semaphore->wait(plat::kInfinite) : -1;
+  while (!g_terminate) {
+    int wait_return = g_queue_semaphore.wait(plat::kInfinite);
     log_message(0, kLogTrace, "queue_has_element release element in queue \n");
     g_dynamic_memory_count = 0;
     if (wait_return != 0) {
@@ -205,14 +228,15 @@ void wait_for_events() {
     // The data-session state is asked for, but an active session does not hold the
     // event back: the event is handled now.
     uint32_t state = 0;
-    if (KovaDSGetNAISignedState(g_listener.bridge_handle, &state) == 0 && state != 0)
+    // The bridge's parameter operations do not use the handle.
+    if (KovaDSGetNAISignedState(nullptr, &state) == 0 && state != 0)
       log_message(0, kLogTrace, "Data session active \n");
     log_message(0, kLogTrace, "before get event\n");
     vyra_event* event = get_event();
     log_message(0, kLogTrace, "after get event\n");
     if (event != nullptr) {
       log_message(0, kLogTrace, "Events handled [%d] Events failed to handle [%d]", g_events_handled, g_events_failed);
-      if (HandleQueueEvent(event) == 1)
+      if (ops->handle_event(event) == 1)
         ++g_events_handled;
       else
         ++g_events_failed;
@@ -221,13 +245,13 @@ void wait_for_events() {
     }
     if (g_events_handled == kCounterWrap || g_events_failed == kCounterWrap) g_events_handled = g_events_failed = 0;
     log_message(0, kLogTrace, "wait_for_events: VYRA Terminating");
-    listener_terminate();
+    ops->terminate();
     graceful = true;
   }
   if (!graceful) {
     log_message(0, kLogTrace, "wait_for_events: VYRA Terminating (non-graceful).");
-    listener_terminate();
+    ops->terminate();
   }
   log_message(0, kLogTrace, "wait_for_events: Exiting");
-  plat::send_message(g_listener.window, plat::WM_CLOSE, 0, 0);
+  ops->close_window();
 }

@@ -3,10 +3,16 @@
 // Producers (the bridge's notification callback, the browser signal thread) copy what
 // they received into the queue, a FIFO list under the queue mutex counted by the queue
 // semaphore: insert under the mutex first, release the semaphore afterwards. One event
-// thread, wait_for_events, takes one event, hands it to HandleQueueEvent and then shuts
+// thread, wait_for_events, takes one event, hands it to the event handler and then shuts
 // the listener down, so one run of the program handles one event.
+//
+// The queue's mutex and semaphore exist for the whole life of the process; event_queue_open
+// makes them ready before the bridge is opened, so no callback ever finds them missing.
+// This module calls nothing above it: what it needs of the listener and the handlers comes
+// in the table of operations that listener_init gives to event_queue_open.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 constexpr int32_t EVENT_WAP_PUSH = 1;          // bridge notification 0x20001, raw push bytes
@@ -31,10 +37,36 @@ struct event_node {
   event_node* next;
 };
 
-// Shared flags: single words read and written without a lock (a stale read when a session
-// starts or ends is tolerated).
-extern volatile int provisioning_active;
-extern volatile int cancel_requested;
+// Shared flags, read and written by several threads without a lock (a stale read when a
+// session starts or ends is tolerated).
+extern std::atomic<int> provisioning_active;
+extern std::atomic<int> cancel_requested;
+
+// What the event thread and the notification callback need of the program around them.
+struct event_thread_ops {
+  // Handles one event (HandleQueueEvent): 1 when handled with success.
+  int (*handle_event)(vyra_event* event);
+  // Shuts the listener down (listener_terminate): 0, or -1 when it was not initialized or
+  // another thread had already begun.
+  int (*terminate)();
+  // True while another thread runs the shutdown (it will also end the program).
+  bool (*shutdown_in_progress)();
+  // Ends the program with exit code 0 from the calling thread, logs closed first.
+  void (*end_program)();
+  // The event thread's last act: close the listener window (a blocking send).
+  void (*close_window)();
+};
+
+// Makes the queue ready (empty, semaphore open, terminate flag clear) and keeps ops, which
+// must live as long as the process. Before the bridge can call back.
+void event_queue_open(const event_thread_ops* ops);
+// Shutdown: closes the semaphore (a waiting event thread wakes with a failure) and sets
+// the terminate flag. Events still queued stay unhandled.
+void event_queue_close();
+// The terminate flag: the event and browser threads leave their loops when they see it.
+bool event_queue_closed();
+// Releases the queue semaphore by one (after a successful insert_event).
+void signal_queue();
 
 // Counters of the event thread (process lifetime).
 extern uint32_t g_events_handled;
@@ -56,11 +88,9 @@ void wait_for_events();
 // be queued. data is the bridge's message record for 0x20001 (valid during the call).
 int32_t handle_notification(uint32_t code, const void* data, uint32_t size);
 
-// The callback registered with KovaInitialize; runs handle_notification.
-void vyra_notification_callback(uint32_t code, const void* data, uint32_t size, uint32_t user);
+// The callback registered with KovaInitialize; runs handle_notification and returns its
+// result (a negative one leaves a message with the radio for the next client).
+int32_t vyra_notification_callback(uint32_t code, const void* data, uint32_t size, uint32_t user);
 
 // Number of events waiting (for tests).
 int queued_event_count();
-
-// The handler of one event (the event-handlers module); 1 when handled with success.
-int HandleQueueEvent(vyra_event* event);
