@@ -13,7 +13,7 @@ DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libexpat1-dev libpugixml-dev libxml2-dev \
 	nginx lighttpd squid libcurl4-openssl-dev
 
-.PHONY: all deps build test build-sanitize test-sanitize fuzz clean
+.PHONY: all deps build test build-sanitize test-sanitize build-tsan test-tsan fuzz clean
 
 all: build
 
@@ -48,6 +48,13 @@ build-sanitize: deps
 test-sanitize: build-sanitize
 	ctest --preset sanitize -j $(JOBS)
 
+build-tsan: deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+
+test-tsan: build-tsan
+	ctest --preset tsan -j $(JOBS)
+
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
@@ -63,4 +70,4 @@ fuzz: deps
 	[ $$found = 1 ] || echo "no fuzz targets yet"
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-tsan build-fuzz

@@ -16,6 +16,9 @@
 #include "telephony/include/kova.h"
 #include "telephony/session.h"
 
+extern "C" int __cxa_atexit(void (*function)(void*), void* argument, void* dso_handle);
+extern "C" void* __dso_handle;
+
 // The client handle: a zero-filled record; the callback first, the closed mark last.
 struct KovaClient {
   KOVA_CALLBACK callback;
@@ -37,7 +40,7 @@ RilDevChannel* g_channel = nullptr;
 // unload runs, so the unload leaves the registry connection to the process's end.
 std::atomic<bool> g_process_exiting{false};
 
-void MarkProcessExit() { g_process_exiting = true; }
+void MarkProcessExit(void*) { g_process_exiting = true; }
 
 // ---------------------------------------------------------------------------------------
 // The notification thread
@@ -111,9 +114,10 @@ __attribute__((constructor)) void LibraryLoad() {
     g_module_path = info.dli_fname;  // owned by the loader, valid while the library is loaded
   g_modem = new ModemCommands;
   g_channel = new RilDevChannel;
-  // Registered with the library's handle: it runs at exit(), but at dlclose only after
-  // the unload below.
-  std::atexit(MarkProcessExit);
+  // Registered with the library's own handle: it runs at exit(), but at dlclose only after
+  // the unload below. (Named explicitly: an atexit() that a tool intercepts may lose the
+  // handle and call into the library after it is gone.)
+  __cxa_atexit(MarkProcessExit, nullptr, &__dso_handle);
   plat::debug_output("\r\n KovaDll.dll Start!!!\r\n");
 }
 

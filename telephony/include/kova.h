@@ -8,7 +8,8 @@
  * Every operation returns a 32-bit status: 0 success, -1 failure unless said otherwise. Each
  * takes the client handle first; only KovaInitialize and KovaDeinitialize use it. Every
  * record passed in is owned by the caller: the bridge copies into it and never allocates for
- * the caller. The library serves one client making one call at a time.
+ * the caller. The library serves one client; its modem operations are serialised by one
+ * lock, so a call from the client and the session watchdog's restores never interleave.
  *
  * Records are byte layouts (packed); their sizes and offsets are checked at compile time.
  */
@@ -213,11 +214,18 @@ typedef struct _KovaMMCRootCert {
  * fourth argument), opens the radio interface (a failure there is silent: later modem
  * operations fail), starts "\Windows\CDMAConn.exe" "/n" and the notification thread.
  * classes is accepted and ignored. A second call without KovaDeinitialize reattaches the
- * radio interface. -1 when handle_out is NULL or memory runs out. */
+ * radio interface. -1 when handle_out is NULL or memory runs out.
+ * Callbacks may start before it returns (a message the radio kept for the client): the
+ * client makes ready what its callback needs first. They run on the notification thread
+ * (0x40001, 0x40002), the radio's notification thread and the dormancy monitor (0x20001). */
 KOVA_API int32_t KovaInitialize(KOVA_CALLBACK callback, uint32_t classes, uint32_t user, KOVA_HANDLE* handle_out);
 
-/* Closes the radio interface and releases the handle; no callback is made after it
- * returns. -1 for a NULL handle. */
+/* Ends the session watchdog and the notification thread, clears the callback, closes the
+ * radio interface and releases the handle; no callback is made after it returns. It waits
+ * for callbacks running on other threads (so it may be called from inside a callback, which
+ * is not waited for) and for an exchange in progress (up to 15 s). Messages the bridge
+ * still holds go back to the radio, which offers them to the next client. -1 for a NULL
+ * handle. */
 KOVA_API int32_t KovaDeinitialize(KOVA_HANDLE handle);
 
 /* ---- Session status --------------------------------------------------------------- */
@@ -246,9 +254,23 @@ KOVA_API int32_t KovaMMCRestore(KOVA_HANDLE handle);
 KOVA_API int32_t KovaMMCGetCurrentNAIID(KOVA_HANDLE handle, uint8_t* index_out);
 /* Makes index the active data profile (data item 464). */
 KOVA_API int32_t KovaMMCSetCurrentNAIID(KOVA_HANDLE handle, uint8_t index);
+/* record->profile (0 to 14) in; the NAI, SPIs, addresses and reverse tunnelling of that
+ * Mobile IP profile (items 465) out; the mask and the secrets are not touched. A profile the
+ * modem never had reads as zeros. -1 (record unchanged) for a bad index, no answer, or an
+ * answer about another item or profile. */
 KOVA_API int32_t KovaMMCGetNAIMIPParam(KOVA_HANDLE handle, _KovaMMCNAIMIPData* record);
+/* Writes the fields named in record->mask into profile record->profile (items 465 and 3021,
+ * read, changed and written back as one operation that nothing else interleaves with).
+ * -1 before anything is written for a bad index, an NAI over 72 bytes or a secret over 16;
+ * -1 after item 465 was written and 3021 failed: 465 is put back as it was. */
 KOVA_API int32_t KovaMMCSetNAIMIPParam(KOVA_HANDLE handle, _KovaMMCNAIMIPData* record);
+/* record->selector: exactly one KOVA_SIP_* bit; fills that slot's length byte (characters)
+ * and zero-terminated text from the registry (missing: empty). -1 for another selector or
+ * a stored value that does not fit the slot with its terminator. */
 KOVA_API int32_t KovaMMCGetNAISIPParam(KOVA_HANDLE handle, _KovaMMCNAISIPData* record);
+/* record->selector: one KOVA_SIP_* bit; the slot's length byte is its capacity with the
+ * terminator and the text must end inside it (else -1, nothing stored). Registry failures
+ * are not reported. */
 KOVA_API int32_t KovaMMCSetNAISIPParam(KOVA_HANDLE handle, _KovaMMCNAISIPData* record);
 /* Does nothing; 0. */
 KOVA_API int32_t KovaMMCSetRestoreDefaultNAI(KOVA_HANDLE handle);
@@ -260,30 +282,49 @@ KOVA_API int32_t DactMMCSetNAIPPG(KOVA_HANDLE handle, _KovaMMCNAIPPGData* record
 KOVA_API int32_t KovaDSGetNAISignedState(KOVA_HANDLE handle, uint32_t* state_out);
 /* Does nothing; 0. */
 KOVA_API int32_t KovaDSSetNAISignedState(KOVA_HANDLE handle, uint32_t state);
+/* record->type 1 or 2 in; 9 digits, a terminator and length 9 out. -1 for another type. */
 KOVA_API int32_t KovaMMCGetCDMAParam(KOVA_HANDLE handle, _KovaMMCCDMAParamData* record);
 
 /* ---- Roaming list, user zone list, IS-683 ----------------------------------------- */
 
+/* *size_out: the roaming list's own size field (its first two bytes, big-endian), from the
+ * first block the modem returns. -1 for NULL or a bad first block. */
 KOVA_API int32_t KovaMMCGetPRLDataSize(KOVA_HANDLE handle, uint16_t* size_out);
 /* record->length: capacity in, list size out. */
 KOVA_API int32_t KovaMMCGetPRLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
 /* Replaces the roaming list (the old one is kept as a backup for a failed session). */
 KOVA_API int32_t KovaMMCSetPRLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
+/* The user zone list lives in the library's memory (8192 bytes, zero at load) and never
+ * reaches the modem. *size_out: 8192; 0 always. */
 KOVA_API int32_t KovaMMCGetPUZLDataSize(KOVA_HANDLE handle, uint16_t* size_out);
+/* Copies the 8192 bytes when record->length is exactly 8192 (else nothing); 0 always. */
 KOVA_API int32_t KovaMMCGetPUZLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
+/* Copies up to 8192 of record->length bytes in (none for an empty record); 0 always. */
 KOVA_API int32_t KovaMMCSetPUZLData(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
 /* Hands one IS-683 message (at most 243 bytes) to the modem and keeps its answer. 0 always;
  * a failure leaves a kept length of 0 and ends the session with an error. */
 KOVA_API int32_t KovaMMCProcessIS683Data(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
+/* *size_out: the length of the answer kept by the last KovaMMCProcessIS683Data (0 after a
+ * failure). -1 for NULL. */
 KOVA_API int32_t KovaMMCGetIS683ResultSize(KOVA_HANDLE handle, uint16_t* size_out);
+/* Copies record->length bytes (at most 256) of the kept answer area, zero beyond the answer.
+ * -1 for NULL data or a longer length. */
 KOVA_API int32_t KovaMMCGetIS683Result(KOVA_HANDLE handle, _KovaMMCDataBuffer* record);
 
 /* ---- Root certificates ("\Program Files\vyra\RootCert%d.crt") --------------------- */
 
+/* record->index in; record->size: the bytes of certificate slot 0 to 3, 0 when it is
+ * missing, over 4096 bytes or the index is out of range. -1 for NULL only. */
 KOVA_API int32_t KovaMMCGetRootCertSize(KOVA_HANDLE handle, _KovaMMCRootCertSize* record);
 /* index_size[0]: index in; index_size[1]: size out (the same pair as _KovaMMCRootCertSize). */
 KOVA_API int32_t KovaMMCGetRootCertDataSize(KOVA_HANDLE handle, uint16_t* index_size);
+/* record->index (0 to 3) and record->length (capacity, at most 4096) in; the certificate's
+ * bytes into record->data. -1 for a missing certificate, one larger than the capacity or a
+ * short read; record->length is not changed (ask the size first). */
 KOVA_API int32_t KovaMMCGetRootCert(KOVA_HANDLE handle, _KovaMMCRootCert* record);
+/* Stores record->length bytes (at most 4096) as certificate slot record->index (0 to 3),
+ * making the program folder when needed. Written beside and renamed over the old one: -1
+ * leaves the old certificate as it was. */
 KOVA_API int32_t KovaMMCSetRootCert(KOVA_HANDLE handle, _KovaMMCRootCert* record);
 
 #ifdef __cplusplus
