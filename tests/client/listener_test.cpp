@@ -1,9 +1,14 @@
 // vyrad as a real process against a real vyra-modem, driven with vyra-sim.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <random>
 #include <string>
+#include <thread>
 
+#include "platform/named_event.h"
 #include "platform/registry.h"
 #include "tests/support/test_support.h"
 
@@ -124,6 +129,96 @@ TEST_F(Listener, PushAndStopDuringABusySessionOnlyMarkIt) {
   std::string text = log();
   EXPECT_EQ(count_of(text, "HandleQueueEvent: event of type"), 1u);
   EXPECT_NE(text.find("wait_for_events: Exiting"), std::string::npos);
+}
+
+// ---- The stop path --------------------------------------------------------------------------
+
+// The number stored in vyra-modem and waiting for a client.
+int stored_messages(const vyra_test::RunResult& status) {
+  const std::string key = "messages waiting for a client: ";
+  size_t at = status.out.find(key);
+  return at == std::string::npos ? -1 : std::atoi(status.out.c_str() + at + key.size());
+}
+
+// A stop signalled while nobody waits stays set for the next program: tests clear it.
+void clear_stop() {
+  plat::NamedEvent* stop = plat::event_open("ZEM_NOTIFY_VYRASTOP");
+  plat::event_reset(stop);
+  plat::event_close(stop);
+}
+
+TEST_F(Listener, AStopWhileTheBridgeHoldsAPushEndsTheProgramAndTheNextRunHandlesThePush) {
+  ASSERT_EQ(sim({"message", "--hex", "00"}).exit_code, 0);
+  Process vyrad;
+  ASSERT_TRUE(start_vyrad(vyrad));
+  // The push is held for its one-second delivery pause when the stop comes.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(sim({"signal", "ZEM_NOTIFY_VYRASTOP"}).exit_code, 0);
+  EXPECT_EQ(vyrad.wait(5000), 0) << log();
+  EXPECT_EQ(log().find("HandleQueueEvent"), std::string::npos) << log();
+  // Never taken by the client, so never acknowledged: the radio daemon still has it.
+  EXPECT_EQ(stored_messages(sim({"status"})), 1);
+  clear_stop();
+  Process next;
+  ASSERT_TRUE(start_vyrad(next));
+  EXPECT_EQ(next.wait(10000), 0);
+  EXPECT_EQ(count_of(log(), "HandleQueueEvent: event of type [1] and length [1]"), 1u) << log();
+  EXPECT_EQ(stored_messages(sim({"status"})), 0);
+}
+
+TEST_F(Listener, PushesAndStopsRacingAtRandomDelaysAlwaysEndTheProgram) {
+  // VYRA_RACE_ROUNDS=N runs more (or fewer) rounds.
+  int rounds = 50;
+  if (const char* env = std::getenv("VYRA_RACE_ROUNDS")) rounds = std::atoi(env);
+  // Five times faster: the delivery pause is 200 ms, so delays up to 600 ms put the stop
+  // before, during and after the start-up, the pause, the hand-over and the shutdown.
+  setenv("VYRA_TIME_SCALE", "0.2", 1);
+  std::mt19937 random(static_cast<unsigned>(std::time(nullptr)));
+  for (int round = 0; round < rounds; ++round) {
+    int delay_ms = std::uniform_int_distribution<int>(0, 600)(random);
+    ASSERT_EQ(sim({"message", "--hex", "0A"}).exit_code, 0);
+    Process vyrad;
+    ASSERT_TRUE(start_vyrad(vyrad));
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    ASSERT_EQ(sim({"signal", "ZEM_NOTIFY_VYRASTOP"}).exit_code, 0);
+    int code = vyrad.wait(5000);
+    ASSERT_EQ(code, 0) << "round " << round << ", stop after " << delay_ms << " ms\n" << log();
+    EXPECT_EQ(log().find("Application Already Running"), std::string::npos) << round;
+    clear_stop();
+  }
+  unsetenv("VYRA_TIME_SCALE");
+  // The device is still usable: the radio daemon answers, and a last run takes one of the
+  // pushes that were left with it and ends on its own.
+  vyra_test::RunResult status = sim({"status"});
+  ASSERT_EQ(status.exit_code, 0);
+  if (stored_messages(status) > 0) {
+    Process last;
+    ASSERT_TRUE(start_vyrad(last));
+    EXPECT_EQ(last.wait(10000), 0);
+    EXPECT_NE(log().find("HandleQueueEvent: event of type [1]"), std::string::npos) << log();
+  }
+}
+
+TEST_F(Listener, APushHeldBackByADataCallWhenTheProgramEndsIsHandledByTheNextRun) {
+  ASSERT_EQ(sim({"state", "data-active"}).exit_code, 0);
+  Process vyrad;
+  ASSERT_TRUE(start_vyrad(vyrad));
+  ASSERT_TRUE(log_has("Successfully Initialized vYRAListener"));
+  vyra_test::RunResult sent = sim({"message", "--hex", "CAFE"});
+  ASSERT_EQ(sent.exit_code, 0);
+  EXPECT_NE(sent.out.find("delivered"), std::string::npos);  // offered to the bridge, which holds it
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(sim({"signal", "ZEM_NOTIFY_VYRASTOP"}).exit_code, 0);
+  EXPECT_EQ(vyrad.wait(5000), 0);
+  EXPECT_EQ(log().find("HandleQueueEvent"), std::string::npos);
+  EXPECT_EQ(stored_messages(sim({"status"})), 1);
+  clear_stop();
+  ASSERT_EQ(sim({"state", "idle"}).exit_code, 0);
+  Process next;
+  ASSERT_TRUE(start_vyrad(next));
+  EXPECT_EQ(next.wait(10000), 0);
+  EXPECT_EQ(count_of(log(), "HandleQueueEvent: event of type [1] and length [2]"), 1u) << log();
+  EXPECT_EQ(stored_messages(sim({"status"})), 0);
 }
 
 TEST_F(Listener, CommandLine) {

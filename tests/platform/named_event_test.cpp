@@ -124,7 +124,7 @@ TEST_F(NamedEvents, WaitOnTwoReturnsTheSignalledOne) {
   plat::event_close(events[1]);
 }
 
-TEST_F(NamedEvents, CrashedWaiterDoesNotSwallowAPulse) {
+TEST_F(NamedEvents, CrashedWaiterDoesNotSwallowAPulseEvenBeforeItIsReaped) {
   plat::NamedEvent* e = plat::event_open("UserActiveToVYRA");
   pid_t child = fork();
   if (child == 0) {
@@ -134,8 +134,10 @@ TEST_F(NamedEvents, CrashedWaiterDoesNotSwallowAPulse) {
   }
   wait_for_waiters(e, 1);
   kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  EXPECT_EQ(plat::event_waiter_count(e), 0);  // a dead waiter does not count
+  // Not reaped: the child stays a zombie (its pid still answers kill(pid, 0)) until the end
+  // of the test. Its liveness lock is released all the same.
+  ASSERT_TRUE(vyra_test::wait_until(5000, [&] { return plat::event_waiter_count(e) == 0; }));
+  EXPECT_EQ(kill(child, 0), 0);
   std::atomic<int> result{-100};
   std::thread waiter([&] {
     plat::NamedEvent* mine = plat::event_open("UserActiveToVYRA");
@@ -146,6 +148,47 @@ TEST_F(NamedEvents, CrashedWaiterDoesNotSwallowAPulse) {
   plat::event_pulse(e);
   waiter.join();
   EXPECT_EQ(result.load(), 0);
+  waitpid(child, nullptr, 0);
+  plat::event_close(e);
+}
+
+TEST_F(NamedEvents, AWaitWithoutTimeLimitStaysRegisteredAndEndsOnItsQuitSignal) {
+  plat::NamedEvent* e = plat::event_open("ZEM_NOTIFY_VYRASTOP");
+  plat::QuitSignal quit;
+  std::atomic<int> result{-100};
+  std::thread waiter([&] { result = plat::event_wait(e, plat::kInfinite, &quit); });
+  wait_for_waiters(e, 1);
+  // Longer than the one-second sleeps inside the wait: it is still a waiter throughout, so
+  // a pulse now is not lost.
+  std::this_thread::sleep_for(milliseconds(1300));
+  EXPECT_EQ(plat::event_waiter_count(e), 1);
+  plat::event_pulse(e);
+  waiter.join();
+  EXPECT_EQ(result.load(), 0);
+
+  std::thread quitter([&] { result = plat::event_wait(e, plat::kInfinite, &quit); });
+  wait_for_waiters(e, 1);
+  auto start = steady_clock::now();
+  quit.set();
+  quitter.join();
+  EXPECT_EQ(result.load(), plat::kWaitQuit);
+  EXPECT_LT(steady_clock::now() - start, milliseconds(500));
+  EXPECT_EQ(plat::event_waiter_count(e), 0);
+  // Set before the wait: it ends at once, and the event stays for the next waiter.
+  plat::event_set(e);
+  EXPECT_EQ(plat::event_wait(e, plat::kInfinite, &quit), plat::kWaitQuit);
+  quit.reset();
+  EXPECT_EQ(plat::event_wait(e, 0, &quit), 0);
+  // The quit signal alone is a sleep that it cuts short.
+  EXPECT_FALSE(quit.sleep(20));
+  std::thread setter([&] {
+    std::this_thread::sleep_for(milliseconds(50));
+    quit.set();
+  });
+  start = steady_clock::now();
+  EXPECT_TRUE(quit.sleep(plat::kInfinite));
+  EXPECT_LT(steady_clock::now() - start, seconds(2));
+  setter.join();
   plat::event_close(e);
 }
 

@@ -54,6 +54,19 @@ struct Collector {
     c->results.emplace_back(code, id);
     c->cv.notify_all();
   }
+  // Copies taken under the lock: the notification thread may still be adding.
+  Bytes Got(size_t i) {
+    std::lock_guard<std::mutex> lock(mu);
+    return i < got.size() ? got[i].second : Bytes{};
+  }
+  uint32_t Id(size_t i) {
+    std::lock_guard<std::mutex> lock(mu);
+    return i < message_ids.size() ? message_ids[i] : 0;
+  }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mu);
+    return got.size();
+  }
   bool WaitFor(size_t n, int ms = 5000) {
     std::unique_lock<std::mutex> lock(mu);
     return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return got.size() >= n; });
@@ -172,13 +185,12 @@ TEST(VyraModem, MessagesStayStoredUntilAClientAcknowledgesThem) {
     plat::RilClient* client = nullptr;
     ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &col, &client), 0);
     ASSERT_TRUE(col.WaitFor(2));
-    EXPECT_EQ(col.got[0].first, sim::kNotifyIncomingMessage);
-    EXPECT_EQ(col.got[0].second, (Bytes{2, 0, 0, 0, 1, 2}));
-    EXPECT_EQ(col.got[1].second, (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
-    EXPECT_NE(col.message_ids[0], 0u);
-    EXPECT_LT(col.message_ids[0], col.message_ids[1]);
-    EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), 0);
-    EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), -1);  // once only
+    EXPECT_EQ(col.Got(0), (Bytes{2, 0, 0, 0, 1, 2}));
+    EXPECT_EQ(col.Got(1), (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
+    EXPECT_NE(col.Id(0), 0u);
+    EXPECT_LT(col.Id(0), col.Id(1));
+    EXPECT_EQ(plat::ril_ack_message(client, col.Id(0)), 0);
+    EXPECT_EQ(plat::ril_ack_message(client, col.Id(0)), -1);  // once only
     EXPECT_EQ(plat::ril_ack_message(client, 9999), -1);                 // never offered
     plat::ril_deinitialize(client);  // leaves without acknowledging the second
   }
@@ -189,22 +201,22 @@ TEST(VyraModem, MessagesStayStoredUntilAClientAcknowledgesThem) {
   plat::RilClient* client = nullptr;
   ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &col, &client), 0);
   ASSERT_TRUE(col.WaitFor(1));
-  EXPECT_EQ(col.got[0].second, (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
+  EXPECT_EQ(col.Got(0), (Bytes{3, 0, 0, 0, 'a', 'b', 'c'}));
   RunResult sent = sim_cmd(dev, {"message", "--hex", "FF"});
   EXPECT_NE(sent.out.find("delivered"), std::string::npos);
   ASSERT_TRUE(col.WaitFor(2));
-  EXPECT_EQ(col.got[1].second, (Bytes{1, 0, 0, 0, 0xFF}));
+  EXPECT_EQ(col.Got(1), (Bytes{1, 0, 0, 0, 0xFF}));
   // A second client registered for messages is not offered what the first one holds.
   Collector other;
   plat::RilClient* second = nullptr;
   ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &other, &second), 0);
-  EXPECT_EQ(plat::ril_ack_message(second, col.message_ids[1]), -1);
-  EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[0]), 0);
-  EXPECT_EQ(plat::ril_ack_message(client, col.message_ids[1]), 0);
+  EXPECT_EQ(plat::ril_ack_message(second, col.Id(1)), -1);
+  EXPECT_EQ(plat::ril_ack_message(client, col.Id(0)), 0);
+  EXPECT_EQ(plat::ril_ack_message(client, col.Id(1)), 0);
   plat::ril_deinitialize(second);
   plat::ril_deinitialize(client);
   EXPECT_NE(waiting().find("messages waiting for a client: 0"), std::string::npos);
-  EXPECT_TRUE(other.got.empty());
+  EXPECT_EQ(other.Count(), 0u);
   EXPECT_EQ(sim_cmd(dev, {"message", "--hex", std::string(2 * 1025, 'A')}).exit_code, 2);
 }
 
@@ -223,7 +235,7 @@ TEST(VyraModem, AMessageBeingOfferedWhenTheDaemonIsKilledIsOfferedAfterTheRestar
   Collector after;
   ASSERT_EQ(plat::ril_initialize(nullptr, &Collector::OnNotify, 0x80FF0000, &after, &client), 0);
   ASSERT_TRUE(after.WaitFor(1));
-  EXPECT_EQ(after.got[0].second, (Bytes{3, 0, 0, 0, 0xC0, 0xFF, 0xEE}));
+  EXPECT_EQ(after.Got(0), (Bytes{3, 0, 0, 0, 0xC0, 0xFF, 0xEE}));
   plat::ril_deinitialize(client);
 }
 

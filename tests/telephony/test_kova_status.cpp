@@ -3,7 +3,11 @@
 // roaming list.
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <random>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/clock.h"
 #include "platform/named_event.h"
@@ -42,6 +46,9 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class Status : public vyra_test::KovaExports {
  protected:
+  std::string EndDuringMipSet(int round, microseconds delay, const std::string& profile_hex,
+                              const std::string& secrets_hex);
+
   void SetUp() override {
     KovaExports::SetUp();
     g_stops = 0;
@@ -291,6 +298,86 @@ TEST_F(Status, ANewRoamingListEndsWithThePromptAndOneReset) {
   ASSERT_EQ(KovaSendStatus(handle_, KOVA_STATUS_VYRAEND, 0), 0);
   EXPECT_EQ(plat::ui_reset_count(), 1u);
   EXPECT_EQ(Count(Journal(), "message_box"), 1u);
+}
+
+// ---------------------------------------------------------------------------------------
+// The END key against a client call: one lock serialises the modem
+
+// One round in a child process (the error handler runs once per process): a session whose
+// saved profile is 2, a Mobile IP set of profile 1 on one thread, the END key pressed
+// `delay` into it. Returns a description of what went wrong, or "" when 464 holds what the
+// error handler put back and 465/3021 hold exactly what the set wrote (when it succeeded) or
+// what was there (when it failed): never a mixture of the two operations' packets.
+std::string Status::EndDuringMipSet(int round, microseconds delay, const std::string& profile_hex,
+                                    const std::string& secrets_hex) {
+  Status& t = *this;
+  t.OpenWithCallback();
+  uint8_t current = 9;
+  if (t.KovaMMCGetCurrentNAIID(t.handle_, &current) != 0 || current != 2) return "profile 2 not read";
+  if (t.KovaMMCSetCurrentNAIID(t.handle_, 0) != 0) return "profile 0 not set";
+  if (t.KovaSendStatus(t.handle_, KOVA_STATUS_VYRASTART, 0) != 0) return "no session";
+  _KovaMMCNAIMIPData r;
+  std::memset(&r, 0, sizeof r);
+  r.profile = 1;
+  r.mask = KOVA_MIP_NAI | KOVA_MIP_HOME_ADDR | KOVA_MIP_SS1;
+  std::string nai = "user" + std::to_string(round) + "@carrier.example";
+  r.nai_length = static_cast<uint32_t>(nai.size());
+  std::memcpy(r.nai, nai.data(), nai.size());
+  r.home_address = 0x0A000000u + static_cast<uint32_t>(round);
+  r.ss1_length = 4;
+  std::memcpy(r.ss1, "k3y!", 4);
+  std::atomic<int32_t> set_result{99};
+  std::thread client([&] { set_result = t.KovaMMCSetNAIMIPParam(t.handle_, &r); });
+  std::this_thread::sleep_for(delay);
+  t.PressEndKey();
+  client.join();
+  if (!t.WaitForStops(1, seconds(10))) return "no stop after the END key";
+  if (t.ActiveProfile() != "02\n") return "item 464 is " + t.ActiveProfile();
+  std::string expect_profile = profile_hex, expect_secrets = secrets_hex;
+  if (set_result == 0) {
+    char byte[3];
+    auto put = [&](std::string* hex, size_t offset, unsigned value) {
+      std::snprintf(byte, sizeof byte, "%02X", value & 0xFF);
+      hex->replace(2 * offset, 2, byte);
+    };
+    put(&expect_profile, 1, static_cast<unsigned>(nai.size()));
+    for (size_t i = 0; i < nai.size(); ++i) put(&expect_profile, 2 + i, static_cast<unsigned char>(nai[i]));
+    for (int i = 0; i < 4; ++i) put(&expect_profile, 85 + static_cast<size_t>(i), r.home_address >> (8 * i));
+    expect_secrets.replace(2, 10, "046B337921");
+  }
+  std::string got_profile = t.Sim({"nv", "get", "465", "1"}).out;
+  std::string got_secrets = t.Sim({"nv", "get", "3021", "1"}).out;
+  if (got_profile != expect_profile + "\n") return "item 465 is " + got_profile;
+  if (got_secrets != expect_secrets + "\n") return "item 3021 is " + got_secrets;
+  return "";
+}
+
+TEST_F(Status, EndPressedDuringAMobileIpSetLeavesEachItemAsOneOperationWroteIt) {
+  vyra_test::ModemProcess modem(dev_.root());
+  ASSERT_TRUE(modem.running()) << modem.log();
+  std::string profile_hex(2 * 97, '0'), secrets_hex(2 * 67, '0');
+  profile_hex.replace(0, 2, "01");
+  secrets_hex.replace(0, 2, "01");
+  std::mt19937 random(20261208);
+  for (int round = 0; round < 12; ++round) {
+    ASSERT_EQ(Sim({"nv", "set", "465", "1", profile_hex}).exit_code, 0);
+    ASSERT_EQ(Sim({"nv", "set", "3021", "1", secrets_hex}).exit_code, 0);
+    SetActiveProfile("02");
+    // The set takes four item accesses of about 5 ms each here: press somewhere inside it.
+    microseconds delay(std::uniform_int_distribution<int>(0, 30000)(random));
+    std::string report = dev_.root() + "/round.txt";
+    pid_t child = fork();
+    if (child == 0) {
+      std::string outcome = EndDuringMipSet(round, delay, profile_hex, secrets_hex);
+      if (handle_ != nullptr) KovaDeinitialize(handle_);  // its threads end before the child does
+      vyra_test::write_file(report, outcome);
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+    EXPECT_EQ(vyra_test::read_file(report), "") << "round " << round << ", END after " << delay.count() << " us";
+  }
 }
 
 }  // namespace

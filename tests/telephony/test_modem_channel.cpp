@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 #include "platform/clock.h"
@@ -287,12 +288,18 @@ TEST_F(ChannelTest, FailedResultsRadioOffAndADaemonThatDiesFailTheExchange) {
   EXPECT_FALSE(channel.Exchange(packet, 1, reply, sizeof reply));
 }
 
+std::mutex g_delivered_mu;
 std::vector<uint8_t> g_delivered;
 int32_t keep_message(uint32_t code, const void* data, uint32_t size, uint32_t) {
   if (code != KOVA_NOTIFY_MESSAGE || size != sizeof(KovaMessageRecord)) return 0;
   const auto* r = static_cast<const KovaMessageRecord*>(data);
+  std::lock_guard<std::mutex> lock(g_delivered_mu);
   g_delivered.assign(r->data, r->data + r->length);
   return 0;
+}
+Bytes delivered() {
+  std::lock_guard<std::mutex> lock(g_delivered_mu);
+  return g_delivered;
 }
 
 TEST_F(ChannelTest, NotificationsShorterThanTheirPayloadAreDropped) {
@@ -315,8 +322,8 @@ TEST_F(ChannelTest, NotificationsShorterThanTheirPayloadAreDropped) {
   notify(kova::kNotifyIncomingMessage, {0x01, 0x04, 0, 0, 'a'});  // over 1024
   notify(kova::kNotifyDataSessionState, {2, 0});
   notify(kova::kNotifyIncomingMessage, {2, 0, 0, 0, 'o', 'k'});
-  for (int i = 0; i < 300 && g_delivered.empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(g_delivered, (Bytes{'o', 'k'}));
+  for (int i = 0; i < 300 && delivered().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(delivered(), (Bytes{'o', 'k'}));
   EXPECT_EQ(channel.queued(), 0u);
   EXPECT_FALSE(channel.monitor_running());
   std::string log = DebugLog();
