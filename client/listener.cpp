@@ -88,12 +88,12 @@ intptr_t listener_window_proc(plat::Window* window, uint32_t message, uintptr_t 
 
 // ---- The event thread's operations --------------------------------------------------------
 
-bool shutdown_in_progress() { return g_listener.shutting_down.load() != 0; }
+bool listener_shutting_down() { return g_listener.shutting_down.load() != 0; }
 
 void close_listener_window() { plat::send_message(g_listener.window.load(), plat::WM_CLOSE, 0, 0); }
 
 const event_thread_ops kEventThreadOps = {
-    HandleQueueEvent, listener_terminate, shutdown_in_progress, listener_exit_process, close_listener_window,
+    HandleQueueEvent, listener_terminate, listener_shutting_down, listener_exit_process, close_listener_window,
 };
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include "client/support/utils.h"
-#include "common/byte_order.h"
 #include "common/tracked_memory.h"
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
 #include "telephony/include/kova.h"
@@ -132,7 +132,7 @@ int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
   if (data != nullptr) {
     // The record: a 32-bit little-endian length, then that many bytes (at most 1024).
     const auto* record = static_cast<const unsigned char*>(data);
-    uint32_t declared = vyra::get_le32(record);
+    uint32_t declared = plat::get_le32(record);
     // A length past the record's payload area would read beyond it: refuse the message.
     if (declared > static_cast<uint32_t>(kMaxMessageBytes)) {
       log_message(0, kLogWarning, "message of size [%u] is larger than [%d]: dropped", declared, kMaxMessageBytes);

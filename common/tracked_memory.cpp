@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/paths.h"
 
 int g_dynamic_memory_count = 0;
@@ -21,7 +21,7 @@ std::atomic<uint64_t> g_allocations{0};
 std::atomic<uint64_t> g_fail_at{0};  // allocation number that must fail, 0 = none
 std::atomic<int64_t> g_live{0};
 
-uint32_t read_total(const unsigned char* block) { return vyra::get_le32(block); }
+uint32_t read_total(const unsigned char* block) { return plat::get_le32(block); }
 
 bool guard_intact(const unsigned char* p, unsigned char value) {
   for (size_t i = 0; i < kMemGuardSize; ++i)
@@ -51,7 +51,7 @@ void* mem_alloc(size_t count, size_t size, const char* file, int line) {
   auto* raw = static_cast<unsigned char*>(std::calloc(1, total + kHeapPad));
   if (raw == nullptr) return nullptr;
   unsigned char* block = raw + kHeapPad;
-  vyra::put_le32(block, static_cast<uint32_t>(total));
+  plat::put_le32(block, static_cast<uint32_t>(total));
   std::memset(block + 4, kUnderGuard, kMemGuardSize);
   std::memset(block + kMemHeaderSize + n, kOverGuard, kMemGuardSize);
   g_live.fetch_add(1);

@@ -15,8 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "byte_order.h"
 #include "clock.h"
-#include "common/byte_order.h"
 #include "debug_output.h"
 #include "paths.h"
 
@@ -25,11 +25,11 @@ namespace plat {
 // ---------------------------------------------------------------------------------------
 // Wire format
 
-uint32_t ril_get_u32(const uint8_t* p) { return vyra::get_le32(p); }
+uint32_t ril_get_u32(const uint8_t* p) { return plat::get_le32(p); }
 
 void ril_put_u32(std::vector<uint8_t>* out, uint32_t v) {
   uint8_t word[4];
-  vyra::put_le32(word, v);
+  plat::put_le32(word, v);
   out->insert(out->end(), word, word + 4);
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <sqlite3.h>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "sim/diag_text.h"
 
 namespace sim {
@@ -217,7 +217,7 @@ uint16_t crc16(const uint8_t* p, size_t n) {
 
 // The list's own size field (first two bytes, big-endian).
 size_t prl_declared_size(const std::vector<uint8_t>& list) {
-  return list.size() < 2 ? 0 : vyra::get_be16(list.data());
+  return list.size() < 2 ? 0 : plat::get_be16(list.data());
 }
 
 }  // namespace
@@ -241,7 +241,7 @@ std::vector<uint8_t> ModemCore::DataItem(const uint8_t* packet, size_t size) {
   if (size < 3) return answer(diag::kAnswerBadLength, packet, size);
   std::vector<uint8_t> reply(kItemPacket, 0);
   std::memcpy(reply.data(), packet, size < kItemPacket ? size : kItemPacket);
-  uint32_t item = vyra::get_le16(packet + diag::kItemNumberOffset);
+  uint32_t item = plat::get_le16(packet + diag::kItemNumberOffset);
   bool write = packet[0] == 0x27;
   size_t n = item_size(item);
   uint8_t* data = reply.data() + 3;
@@ -266,7 +266,7 @@ std::vector<uint8_t> ModemCore::DataItem(const uint8_t* packet, size_t size) {
       if (item_per_profile(item)) data[0] = static_cast<uint8_t>(index);
     }
   }
-  vyra::put_le16(&reply[diag::kItemStatusOffset], status);
+  plat::put_le16(&reply[diag::kItemStatusOffset], status);
   return reply;
 }
 
@@ -289,7 +289,7 @@ std::vector<uint8_t> ModemCore::PrlBlockRead(const uint8_t* packet, size_t size)
   size_t n = list.size() - offset < 120 ? list.size() - offset : 120;
   std::memcpy(&reply[8], list.data() + offset, n);
   reply[5] = offset + n < list.size() ? 1 : 0;
-  vyra::put_le16(&reply[6], static_cast<uint16_t>(n * 8));
+  plat::put_le16(&reply[6], static_cast<uint16_t>(n * 8));
   return reply;
 }
 
@@ -300,7 +300,7 @@ std::vector<uint8_t> ModemCore::PrlBlockWrite(const uint8_t* packet, size_t size
   std::vector<uint8_t> reply{0x48, 0, 0, 0};
   uint8_t seq = packet[1];
   bool more = packet[2] != 0;
-  size_t bits = vyra::get_le16(packet + 4);
+  size_t bits = plat::get_le16(packet + 4);
   if (seq == 0) {
     block_stage_.clear();
     block_next_seq_ = 0;
@@ -339,7 +339,7 @@ std::vector<uint8_t> ModemCore::Tunnel(const uint8_t* packet, size_t size) {
     reply[3] = 1;
     return reply;
   }
-  size_t length = vyra::get_le16(packet + 3);
+  size_t length = plat::get_le16(packet + 3);
   if (length == 0 || length > 243 || length > size - 5) {
     reply[3] = 1;
     return reply;
@@ -349,7 +349,7 @@ std::vector<uint8_t> ModemCore::Tunnel(const uint8_t* packet, size_t size) {
     reply[3] = 1;
     return reply;
   }
-  vyra::put_le16(&reply[4], static_cast<uint16_t>(out.answer.size()));
+  plat::put_le16(&reply[4], static_cast<uint16_t>(out.answer.size()));
   std::memcpy(&reply[6], out.answer.data(), out.answer.size());
   return reply;
 }
@@ -380,7 +380,7 @@ Is683Outcome ModemCore::SsprDownload(const uint8_t* m, size_t size) {
   }
   if (block_len < 4) return out;
   bool last = (m[3] & 1) != 0;
-  size_t offset = vyra::get_be16(m + 4);
+  size_t offset = plat::get_be16(m + 4);
   size_t seg = m[6];
   if (seg > block_len - 4) return out;  // segment runs past its block: malformed
   out.ok = true;
@@ -422,7 +422,7 @@ Is683Outcome ModemCore::SsprConfiguration(const uint8_t* m, size_t size) {
   }
   if (block == 0x01) {  // the list itself, one segment
     if (size < 5) return out;
-    size_t offset = vyra::get_be16(m + 2);
+    size_t offset = plat::get_be16(m + 2);
     size_t max = m[4] < 200 ? m[4] : 200;
     out.ok = true;
     if (offset > list.size()) {

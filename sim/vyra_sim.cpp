@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/ras.h"
@@ -115,12 +115,12 @@ int cmd_nv(Modem& m, const std::vector<std::string>& a) {
   if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
   std::vector<uint8_t> packet(133, 0);
   packet[0] = set ? 0x27 : 0x26;
-  vyra::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
+  plat::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
   if (set) std::memcpy(&packet[3], value.data(), value.size());
   if (per_profile) packet[3] = static_cast<uint8_t>(index);
   std::vector<uint8_t> reply;
   if (!m.Diag(packet, &reply) || reply.size() < 133) return failure("the modem did not answer the data-item request");
-  uint16_t status = vyra::get_le16(&reply[diag::kItemStatusOffset]);
+  uint16_t status = plat::get_le16(&reply[diag::kItemStatusOffset]);
   if (status == sim::kItemInactive) return failure("item " + a[1] + " is not active (status 5)");
   if (status != 0) return failure("the modem refused the item (status " + std::to_string(status) + ")");
   if (!set) std::printf("%s\n", sim::hex_encode(reply.data() + 3, size).c_str());
@@ -181,14 +181,14 @@ int cmd_prl(Modem& m, const std::vector<std::string>& a) {
 std::vector<uint8_t> read_profile_item(Modem& m, uint32_t item, uint32_t profile, std::string* why) {
   std::vector<uint8_t> packet(133, 0);
   packet[0] = 0x26;
-  vyra::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
+  plat::put_le16(&packet[diag::kItemNumberOffset], static_cast<uint16_t>(item));
   packet[3] = static_cast<uint8_t>(profile);
   std::vector<uint8_t> reply;
   if (!m.Diag(packet, &reply) || reply.size() < 133) {
     *why = "the modem did not answer the data-item request";
     return {};
   }
-  uint16_t status = vyra::get_le16(&reply[diag::kItemStatusOffset]);
+  uint16_t status = plat::get_le16(&reply[diag::kItemStatusOffset]);
   if (status != 0 && status != sim::kItemInactive) {
     *why = "the modem refused item " + std::to_string(item) + " (status " + std::to_string(status) + ")";
     return {};
@@ -210,12 +210,12 @@ int cmd_mip(Modem& m, const std::vector<std::string>& a) {
   size_t ss1 = s[1] <= 32 ? s[1] : 32, ss2 = s[34] <= 32 ? s[34] : 32;
   std::printf("profile %u\n", profile);
   std::printf("nai %s\n", std::string(reinterpret_cast<const char*>(&p[2]), nai).c_str());
-  std::printf("mn-ha-spi %s0x%08X\n", p[74] ? "" : "(not set) ", vyra::get_le32(&p[75]));
-  std::printf("mn-aaa-spi %s0x%08X\n", p[79] ? "" : "(not set) ", vyra::get_le32(&p[80]));
+  std::printf("mn-ha-spi %s0x%08X\n", p[74] ? "" : "(not set) ", plat::get_le32(&p[75]));
+  std::printf("mn-aaa-spi %s0x%08X\n", p[79] ? "" : "(not set) ", plat::get_le32(&p[80]));
   std::printf("reverse-tunneling %u\n", p[84]);
-  std::printf("home-address 0x%08X\n", vyra::get_le32(&p[85]));
-  std::printf("home-agent-primary 0x%08X\n", vyra::get_le32(&p[89]));
-  std::printf("home-agent-secondary 0x%08X\n", vyra::get_le32(&p[93]));
+  std::printf("home-address 0x%08X\n", plat::get_le32(&p[85]));
+  std::printf("home-agent-primary 0x%08X\n", plat::get_le32(&p[89]));
+  std::printf("home-agent-secondary 0x%08X\n", plat::get_le32(&p[93]));
   std::printf("shared-secret-1 %s\n", sim::hex_encode(&s[2], ss1).c_str());
   std::printf("shared-secret-2 %s\n", sim::hex_encode(&s[35], ss2).c_str());
   return 0;

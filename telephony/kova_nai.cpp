@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/debug_output.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -29,8 +29,8 @@ constexpr size_t kOffNaiLength = 1, kOffNai = 2, kOffMnHaSpi = 75, kOffMnAaaSpi 
 // Offsets in item 3021.
 constexpr size_t kOffSs1Length = 1, kOffSs1 = 2, kOffSs2Length = 34, kOffSs2 = 35;
 
-using vyra::get_le32;
-using vyra::put_le32;
+using plat::get_le32;
+using plat::put_le32;
 
 // Reads a per-profile item. An item the modem holds (status 0) must be about the profile
 // asked for; one it never had (status 5) reads as zero data, with the profile index put

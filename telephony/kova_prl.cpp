@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/debug_output.h"
 #include "telephony/bridge.h"
 #include "telephony/include/kova.h"
@@ -119,7 +119,7 @@ KOVA_API int32_t KovaMMCGetPRLDataSize(KOVA_HANDLE handle, uint16_t* size_out) {
   std::vector<uint8_t> first;
   if (kova::AppendPrlBlock(r, 0, kova::kMaxPrlRead, &first) < 0) return -1;
   // The list's own size field: its first two bytes, big-endian.
-  *size_out = vyra::get_be16(r + kova::kBlockDataOffset);
+  *size_out = plat::get_be16(r + kova::kBlockDataOffset);
   return 0;
 }
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/diag.h"
@@ -87,7 +87,7 @@ void MessageDelivery::OnIncomingMessage(const uint8_t* data, size_t size, uint32
   KovaMessageRecord record;
   std::memset(&record, 0, sizeof record);
   std::memcpy(&record, data, size < sizeof record ? size : sizeof record);
-  record.length = vyra::get_le32(data);
+  record.length = plat::get_le32(data);
   // The client reads `length` bytes of the record: a length the notification did not carry
   // would hand it zeros, or more than the record holds. Such a message can never be read:
   // it is acknowledged so that the radio does not offer it again.

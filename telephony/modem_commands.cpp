@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 
@@ -116,7 +116,7 @@ int ModemCommands::DataItemExchange(uint8_t packet[kItemPacketSize]) {
 
 int ModemCommands::ModeControl(uint16_t mode, uint8_t reply[3]) {
   uint8_t packet[3] = {diag::kCmdModeControl};
-  vyra::put_le16(packet + 1, mode);
+  plat::put_le16(packet + 1, mode);
   if (!Exchange(packet, 3, reply, 3)) return 0;
   if (reply[1] == packet[1] && reply[2] == packet[2]) return 1;
   return Refused("mode control", packet, 3, reply, 3, "the mode is not echoed");
@@ -167,7 +167,7 @@ int ModemCommands::FileWriteWithHeader(const uint8_t* header, size_t header_leng
 int ModemCommands::FileWrite(uint32_t offset, const uint8_t* data, size_t length, uint8_t reply[3]) {
   if (length + 6 > 128 || (length > 0 && data == nullptr)) return 0;
   uint8_t packet[128] = {diag::kCmdFile, 0x05};
-  vyra::put_le32(packet + 2, offset);
+  plat::put_le32(packet + 2, offset);
   if (length) std::memcpy(packet + 6, data, length);
   if (!Exchange(packet, length + 6, reply, 3)) return 0;
   if (reply[2] == 0) return 1;
@@ -205,13 +205,13 @@ int ModemCommands::DataItemAccess(uint16_t item, uint8_t* data, size_t n, bool w
   plat::sleep_ms(100);
   std::memset(item_packet_, 0, sizeof item_packet_);
   item_packet_[0] = write ? diag::kCmdItemWrite : diag::kCmdItemRead;
-  vyra::put_le16(item_packet_ + diag::kItemNumberOffset, item);
+  plat::put_le16(item_packet_ + diag::kItemNumberOffset, item);
   if (n) std::memcpy(item_packet_ + diag::kItemDataOffset, data, n);
   if (!DataItemExchange(item_packet_)) {
     plat::debug_printf("ModemCommands: data item %u %s failed\r\n", item, write ? "write" : "read");
     return 0;
   }
-  uint16_t status = vyra::get_le16(item_packet_ + diag::kItemStatusOffset);
+  uint16_t status = plat::get_le16(item_packet_ + diag::kItemStatusOffset);
   if (status != diag::kItemDone && status != diag::kItemInactive) {
     plat::debug_printf("ModemCommands: data item %u status %u (%s)\r\n", item, status, diag::item_status_text(status));
     return 0;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/debug_output.h"
 
 namespace kova {
@@ -46,7 +46,7 @@ void RilNotificationHandlers::DispatchNotification(uint32_t code, uint32_t messa
             plat::debug_printf("\r\nRIL: data-session notification of %zu bytes dropped\r\n", size);
             return;
           }
-          OnDataSessionState(vyra::get_le32(data));
+          OnDataSessionState(plat::get_le32(data));
           return;
         }
         case 0x800007D1: case 0x800007D2: case 0x800007D3: case 0x800007D4: case 0x800007D5:
@@ -122,8 +122,8 @@ bool RilDevChannel::Exchange(const uint8_t* packet, size_t length, uint8_t* repl
     plat::debug_printf("\r\nRilDevChannel: packet of %zu bytes refused\r\n", length);
     return false;
   }
-  vyra::put_le32(request_block_, kRequestDiag);
-  vyra::put_le32(request_block_ + 4, static_cast<uint32_t>(text_length));
+  plat::put_le32(request_block_, kRequestDiag);
+  plat::put_le32(request_block_ + 4, static_cast<uint32_t>(text_length));
 
   plat::RilClient* client = client_.load();
   uint32_t radio = 0;
@@ -164,8 +164,8 @@ void RilDevChannel::OnResult(uint32_t code, uint32_t command_id, const void* dat
 
 uint32_t RilDevChannel::QueryDataSessionState() {
   uint8_t block[8];
-  vyra::put_le32(block, kRequestDataState);
-  vyra::put_le32(block + 4, 0);
+  plat::put_le32(block, kRequestDataState);
+  plat::put_le32(block + 4, 0);
   std::vector<uint8_t> reply;
   ModemGuard guard(ModemLock());
   plat::RilClient* client = client_.load();
@@ -176,7 +176,7 @@ uint32_t RilDevChannel::QueryDataSessionState() {
     plat::debug_output("\r\nRilDevChannel: data-session state unknown\r\n");
     return 0;
   }
-  return vyra::get_le32(reply.data() + 4);
+  return plat::get_le32(reply.data() + 4);
 }
 
 void RilDevChannel::AckMessage(uint32_t message_id) {

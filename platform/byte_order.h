@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace vyra {
+namespace plat {
 
 constexpr uint16_t get_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -37,4 +37,4 @@ constexpr void put_be16(uint8_t* p, uint16_t v) {
   p[1] = static_cast<uint8_t>(v);
 }
 
-}  // namespace vyra
+}  // namespace plat
