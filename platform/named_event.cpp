@@ -65,9 +65,7 @@ struct Mapping {
 };
 
 std::mutex g_map_lock;
-// By segment path. Mappings live for the process, and so does the table: a library's unload
-// may set a QuitSignal after the process's static objects are gone.
-std::map<std::string, Mapping>& g_maps = *new std::map<std::string, Mapping>;
+std::map<std::string, Mapping> g_maps;  // by segment path; the mappings live for the process
 
 long futex(uint32_t* word, int op, uint32_t val, const timespec* ts) {
   return syscall(SYS_futex, word, op, val, ts, nullptr, 0);
@@ -269,9 +267,9 @@ void QuitSignal::set() {
   flag_.store(1);
   futex(reinterpret_cast<uint32_t*>(const_cast<std::atomic<uint32_t>*>(&flag_)), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr);
   // Sleepers load the futex word before they look at their quit signal; bumping it after
-  // the store means none can go to sleep without seeing the signal.
-  std::lock_guard<std::mutex> guard(g_map_lock);
-  for (auto& [path, mapping] : g_maps) wake_all(mapping.seg);
+  // the store means none can go to sleep without seeing the signal. The segment stays
+  // mapped for the process's life, so this holds even during a library's unload.
+  if (auto* seg = static_cast<Segment*>(segment_.load())) wake_all(seg);
 }
 
 bool QuitSignal::sleep(uint32_t timeout_ms) const {
@@ -299,7 +297,10 @@ int event_wait_any(NamedEvent* const* events, size_t count, uint32_t timeout_ms,
   Segment* seg = events[0] ? events[0]->seg : nullptr;
   for (size_t i = 0; i < count; ++i)
     if (events[i] == nullptr || events[i]->seg != seg) return kWaitFailed;
-  if (quit != nullptr && quit->is_set()) return kWaitQuit;
+  if (quit != nullptr) {
+    quit->segment_.store(seg);
+    if (quit->is_set()) return kWaitQuit;
+  }
 
   SegmentLock lock(seg);
   if (!lock.locked()) return kWaitFailed;

@@ -39,7 +39,10 @@ class QuitSignal {
   bool sleep(uint32_t timeout_ms) const;
 
  private:
+  friend int event_wait_any(NamedEvent* const*, size_t, uint32_t, const QuitSignal*);
   std::atomic<uint32_t> flag_{0};
+  // The device segment the last wait that named this signal sleeps on: set() wakes it.
+  mutable std::atomic<void*> segment_{nullptr};
 };
 
 // NULL when the name is empty or longer than kEventMaxName, there is no device, or the

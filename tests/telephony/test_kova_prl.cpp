@@ -306,7 +306,7 @@ TEST_F(SpoiledModem, ModemItemAnswersThatAreWrongFailTheProfileCalls) {
   });
   ASSERT_EQ(KovaMMCGetNAIMIPParam(handle_, &r), 0);
   EXPECT_EQ(+r.nai_length, 0u);
-  EXPECT_EQ(r.home_address, 0u);
+  EXPECT_EQ(static_cast<uint32_t>(r.home_address), 0u);
   const std::vector<Spoil> spoils = {
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[1] ^= 1; return true; },  // item echo
       [](const std::vector<uint8_t>&, std::vector<uint8_t>* a) { (*a)[131] = 2; return true; },
