@@ -61,7 +61,7 @@ constexpr const char* kUsage =
     "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras, resets and\n"
     "push --print needs a running vyra-modem.\n"
     "Exit status: 0 success; 1 failure (no daemon, the modem refused, an unreadable file);\n"
-    "2 bad usage (also a push that cannot be composed as asked).\n";
+    "2 bad usage (also a push that cannot be composed as asked). --version prints the version.\n";
 
 int usage_error(const std::string& message) { return plat::tool_usage_error("vyra-sim", message.c_str()); }
 
@@ -282,7 +282,6 @@ std::vector<uint8_t> word(uint32_t v) {
   plat::ril_put_u32(&w, v);
   return w;
 }
-
 
 // ---------------------------------------------------------------------------------------
 // push: compose a Service Loading push and inject its messages (or print them)
