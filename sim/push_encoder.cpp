@@ -10,7 +10,7 @@ namespace sim {
 
 namespace {
 
-// WBXML global tokens and the SL 1.0 code page 0 (from the SL specification).
+// WBXML global tokens and code page 0 of Service Loading 1.0, as the WAP standards give them.
 constexpr uint8_t kWbxmlVersion12 = 0x02;
 constexpr uint8_t kPublicIdSl10 = 0x06;
 constexpr uint8_t kCharsetUtf8 = 0x6A;  // MIBenum 106
