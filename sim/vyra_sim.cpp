@@ -1,7 +1,8 @@
 // vyra-sim: plays the other software of the handset against a running vyra-modem.
 //
-// Exit codes: 0 success, 1 failure (no daemon, the modem refused, an inactive item),
-// 2 bad usage; each failure prints one line on standard error.
+// Exit codes: 0 success, 1 failure (no daemon, the modem refused, an inactive item, an
+// unreadable file), 2 bad usage (also a push that cannot be composed as asked); each
+// failure prints one line on standard error.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "platform/ui.h"
 #include "sim/diag_text.h"
 #include "sim/modem_core.h"
+#include "sim/push_encoder.h"
 
 namespace {
 
@@ -29,6 +31,22 @@ constexpr const char* kUsage =
     "usage: vyra-sim [--device DIR] COMMAND ...\n"
     "  message FILE | --hex HEX    inject a raw incoming message (1 to 1024 bytes); prints\n"
     "                              \"delivered\" (offered to the bridge) or \"stored\"\n"
+    "  push URL | --body FILE [OPTIONS]\n"
+    "                              compose a Service Loading push for URL and inject it as\n"
+    "                              incoming messages, one per WDP segment:\n"
+    "      --print                 print each message as a line of hex instead (no device\n"
+    "                              or daemon needed; a line fits message --hex)\n"
+    "      --segments N            split into N segments (1 to 255; default: as few as fit)\n"
+    "      --xml                   a text SL document instead of WBXML\n"
+    "      --body FILE             send FILE as the push body instead of an SL for URL\n"
+    "      --content-type CODE     well-known content type 0x00 to 0x7F (default 0x30,\n"
+    "                              0x2F with --xml)\n"
+    "      --app-id TEXT           X-Wap-Application-Id (default x-wap-vuverova:vyra.ua)\n"
+    "      --no-app-id             send no application id\n"
+    "      --port SRC:DST          WDP ports (default 9200:2948)\n"
+    "      --message-id N          bearer-data message identifier 0 to 65535 (default 1)\n"
+    "      --encoding 0|1          user-data message encoding (default 0, octet)\n"
+    "      --header-length N       pad the WSP header block to N bytes\n"
     "  signal NAME [--pulse]       set (or pulse) a named event of the device\n"
     "  state idle|call|data-active|data-dormant\n"
     "  call-end                    end the call (call-disconnected notification)\n"
@@ -42,8 +60,10 @@ constexpr const char* kUsage =
     "  ras add NAME [HANDLE]       record an active dial-up connection (handle default 1)\n"
     "  ras list                    print the active connections: HANDLE NAME\n"
     "  resets                      print how often the device was reset\n"
-    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras and resets\n"
-    "needs a running vyra-modem.\n";
+    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras, resets and\n"
+    "push --print needs a running vyra-modem.\n"
+    "Exit status: 0 success; 1 failure (no daemon, the modem refused, an unreadable file);\n"
+    "2 bad usage (also a push that cannot be composed as asked). --version prints the version.\n";
 
 int usage_error(const std::string& message) { return plat::tool_usage_error("vyra-sim", message.c_str()); }
 
@@ -258,9 +278,119 @@ std::vector<uint8_t> word(uint32_t v) {
   return w;
 }
 
+// ---------------------------------------------------------------------------------------
+// push: compose a Service Loading push and inject its messages (or print them)
+
+bool parse_ports(const std::string& text, uint16_t* source, uint16_t* destination) {
+  size_t colon = text.find(':');
+  uint32_t a = 0, b = 0;
+  if (colon == std::string::npos || !parse_number(text.substr(0, colon), 0xFFFF, &a) ||
+      !parse_number(text.substr(colon + 1), 0xFFFF, &b))
+    return false;
+  *source = static_cast<uint16_t>(a);
+  *destination = static_cast<uint16_t>(b);
+  return true;
+}
+
+int cmd_push(Modem& m, const std::vector<std::string>& a) {
+  sim::PushRequest request;
+  bool print = false, have_url = false;
+  std::string body_file;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const std::string& opt = a[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= a.size()) return false;
+      *out = a[++i];
+      return true;
+    };
+    std::string v;
+    uint32_t n = 0;
+    if (opt == "--print") {
+      print = true;
+    } else if (opt == "--xml") {
+      request.text = true;
+    } else if (opt == "--no-app-id") {
+      request.app_id.reset();
+    } else if (opt == "--app-id") {
+      if (!value(&v)) return usage_error("--app-id needs TEXT");
+      request.app_id = v;
+    } else if (opt == "--segments") {
+      if (!value(&v) || !parse_number(v, 255, &n) || n == 0) return usage_error("--segments needs a number from 1 to 255");
+      request.segments = n;
+    } else if (opt == "--port") {
+      if (!value(&v) || !parse_ports(v, &request.source_port, &request.destination_port))
+        return usage_error("--port needs SRC:DST, each 0 to 65535");
+    } else if (opt == "--message-id") {
+      if (!value(&v) || !parse_number(v, 0xFFFF, &n)) return usage_error("--message-id needs a number from 0 to 65535");
+      request.message_id = static_cast<uint16_t>(n);
+    } else if (opt == "--encoding") {
+      if (!value(&v) || !parse_number(v, 1, &n)) return usage_error("--encoding needs 0 or 1");
+      request.encoding = static_cast<uint8_t>(n);
+    } else if (opt == "--header-length") {
+      if (!value(&v) || !parse_number(v, 65535, &n) || n == 0) return usage_error("--header-length needs a number from 1 to 65535");
+      request.header_length = n;
+    } else if (opt == "--content-type") {
+      if (!value(&v) || !parse_number(v, 0x7F, &n)) return usage_error("--content-type needs a code from 0x00 to 0x7F");
+      request.content_type = static_cast<uint8_t>(n);
+    } else if (opt == "--body") {
+      if (!value(&body_file)) return usage_error("--body needs FILE");
+    } else if (opt.size() > 1 && opt[0] == '-') {
+      return usage_error("push: unknown option '" + opt + "'");
+    } else if (!have_url) {
+      request.url = opt;
+      have_url = true;
+    } else {
+      return usage_error("push takes one URL");
+    }
+  }
+  if (have_url == !body_file.empty()) return usage_error("push needs a URL or --body FILE (one of them)");
+  if (have_url && request.url.empty()) return usage_error("the URL is empty");
+  if (!body_file.empty()) {
+    bool ok = false;
+    std::string bytes = read_all(body_file, &ok);
+    if (!ok) return failure("cannot read " + body_file);
+    request.body = sim::PushBytes(bytes.begin(), bytes.end());
+  }
+  std::vector<sim::PushBytes> messages;
+  std::string why;
+  if (!sim::compose_push(request, &messages, &why)) return usage_error(why);
+  if (print) {
+    for (const sim::PushBytes& message : messages)
+      std::printf("%s\n", sim::hex_encode(message.data(), message.size()).c_str());
+    return std::fflush(stdout) == 0 ? 0 : failure("cannot write to standard output");
+  }
+  if (plat::device_root().empty()) return usage_error("no device: use --device DIR or set VYRA_DEVICE");
+  if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
+  for (size_t i = 0; i < messages.size(); ++i) {
+    std::string text;
+    if (m.Control(sim::kSimMessage, messages[i], &text) != plat::kRilResultOk)
+      return failure("the radio daemon refused message " + std::to_string(i + 1) + " of " +
+                     std::to_string(messages.size()) + (text.empty() ? std::string() : ": " + text));
+  }
+  return 0;
+}
+
+bool has_argument(int argc, char** argv, const char* wanted) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], wanted) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (has_argument(argc, argv, "--version")) {
+    std::printf("vyra-sim %s\n", VYRA_VERSION);
+    return 0;
+  }
+  // push decides for itself whether it needs a device: --print only composes.
+  if (!has_argument(argc, argv, "--help") && !has_argument(argc, argv, "-h")) {
+    if (!plat::take_device_option(argc, argv)) return usage_error("--device needs a directory");
+    if (argc >= 2 && std::strcmp(argv[1], "push") == 0) {
+      Modem m;
+      return cmd_push(m, std::vector<std::string>(argv + 2, argv + argc));
+    }
+  }
   if (int rc = plat::tool_start("vyra-sim", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc < 2) return usage_error("no command");
   std::string cmd = argv[1];
