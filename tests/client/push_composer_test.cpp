@@ -10,6 +10,7 @@
 
 #include "client/push/preprocess.h"
 #include "common/tracked_memory.h"
+#include "platform/byte_order.h"
 #include "platform/ril_client.h"
 #include "platform/text.h"
 #include "tests/sim/modem_process.h"
@@ -182,11 +183,11 @@ struct Received {
   std::vector<Message> messages;
 };
 
-void on_notify(uint32_t code, const void* data, size_t size, void* user) {
+void on_notify(uint32_t code, uint32_t, const void* data, size_t size, void* user) {
   if (code != 0x800007D7 || size < 4) return;
   auto* r = static_cast<Received*>(user);
   const auto* bytes = static_cast<const unsigned char*>(data);
-  uint32_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  uint32_t length = plat::get_le32(bytes);
   if (length > size - 4) return;
   std::lock_guard<std::mutex> guard(r->lock);
   r->messages.emplace_back(bytes + 4, bytes + 4 + length);
