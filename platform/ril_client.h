@@ -96,6 +96,14 @@ constexpr uint32_t kRilRequestRadioState = 3;   // no payload; result: u32 state
 constexpr uint32_t kRilRequestAckMessage = 4;   // payload: u32 message id
 constexpr uint32_t kRilRequestSimControl = 0x100;  // the simulator's own commands (vyra-sim)
 
+// Simulator control operations (the first payload word of kRilRequestSimControl).
+constexpr uint32_t kRilSimMessage = 1;   // data: an incoming message (1 to 1024 bytes)
+constexpr uint32_t kRilSimState = 2;     // data: u32 0 idle, 1 call, 2 data-active, 3 data-dormant
+constexpr uint32_t kRilSimCallEnd = 3;   // the call ends
+constexpr uint32_t kRilSimStatus = 4;    // result: readable text
+constexpr uint32_t kRilSimRadio = 5;     // data: u32 1 on, 0 off
+constexpr uint32_t kRilSimDataCall = 6;  // data: u32 1 up, 0 down: the client's own data call
+
 constexpr size_t kRilFrameHeader = 12;      // type, id, code after the length word
 constexpr size_t kRilMaxPayload = 65536;    // cap of one frame's payload
 

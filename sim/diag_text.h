@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/diag.h"
+#include "platform/ril_client.h"
 
 namespace sim {
 
@@ -33,11 +34,12 @@ constexpr uint32_t kDataStateActive = diag::kDataSessionActive;
 constexpr uint32_t kDataStateDormant = diag::kDataSessionDormant;
 
 // Simulator commands (request kind kRilRequestSimControl): payload u32 operation + data.
-constexpr uint32_t kSimMessage = 1;  // data: the raw incoming message (1 to kMaxMessage bytes)
-constexpr uint32_t kSimState = 2;    // data: u32 phone state below
-constexpr uint32_t kSimCallEnd = 3;  // the call ends: call-disconnected notification
-constexpr uint32_t kSimStatus = 4;   // result: readable text
-constexpr uint32_t kSimRadio = 5;    // data: u32 1 on, 0 off
+constexpr uint32_t kSimMessage = plat::kRilSimMessage;    // data: the raw incoming message
+constexpr uint32_t kSimState = plat::kRilSimState;        // data: u32 phone state below
+constexpr uint32_t kSimCallEnd = plat::kRilSimCallEnd;    // the call ends: call-disconnected notification
+constexpr uint32_t kSimStatus = plat::kRilSimStatus;      // result: readable text
+constexpr uint32_t kSimRadio = plat::kRilSimRadio;        // data: u32 1 on, 0 off
+constexpr uint32_t kSimDataCall = plat::kRilSimDataCall;  // data: u32 1 up, 0 down (the client's)
 constexpr uint32_t kPhoneIdle = 0;
 constexpr uint32_t kPhoneCall = 1;
 constexpr uint32_t kPhoneDataActive = 2;
