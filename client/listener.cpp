@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "client/handlers.h"
+#include "client/support/connect.h"
 #include "client/support/utils.h"
 #include "client/vyraevent.h"
 #include "platform/clock.h"
@@ -109,6 +110,7 @@ int listener_init() {
     g_listener.bridge_handle = nullptr;
     return rc;
   }
+  connect_use_bridge(g_listener.bridge_handle);
 
   // Threads are detached: shutdown closes their handles without waiting, and the process
   // exit ends whatever still runs.

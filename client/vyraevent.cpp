@@ -10,8 +10,6 @@
 #include "platform/sync.h"
 #include "telephony/include/kova.h"
 
-std::atomic<int> provisioning_active{0};
-std::atomic<int> cancel_requested{0};
 uint32_t g_events_handled = 0;
 uint32_t g_events_failed = 0;
 

@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "client/support/flags.h"  // provisioning_active, cancel_requested
+
 constexpr int32_t EVENT_WAP_PUSH = 1;          // bridge notification 0x20001, raw push bytes
 constexpr int32_t EVENT_BROWSER_PUSH = 2;      // browser signal thread, the saved document
 constexpr int32_t EVENT_KOVA_NOTIFY_CIIP = 3;  // bridge notification 0x40001, no data
@@ -37,10 +39,6 @@ struct event_node {
   event_node* next;
 };
 
-// Shared flags, read and written by several threads without a lock (a stale read when a
-// session starts or ends is tolerated).
-extern std::atomic<int> provisioning_active;
-extern std::atomic<int> cancel_requested;
 
 // What the event thread and the notification callback need of the program around them.
 struct event_thread_ops {

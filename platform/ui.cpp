@@ -61,6 +61,14 @@ void ui_message_box(std::u16string_view text, std::u16string_view caption) {
 
 namespace plat {
 
+bool ui_shell_start(std::u16string_view item, std::u16string_view parameters) {
+  std::string i = utf16_to_utf8(item);
+  std::string p = utf16_to_utf8(parameters);
+  ui_journal("shell_start", {{"item", i}, {"parameters", p}});
+  std::fprintf(stderr, "[shell] %s %s\n", i.c_str(), p.c_str());
+  return true;
+}
+
 void ui_window_text(std::u16string_view text) {
   std::string t = utf16_to_utf8(text);
   ui_journal("window_text", {{"text", t}});

@@ -43,6 +43,11 @@ void ui_bubble_show(const Bubble& bubble);
 // Removes the bubble with this id and class: journaled as "bubble_remove".
 void ui_bubble_remove(uint32_t id, std::u16string_view class_id);
 
+// Starts a shell item of the device (":MSREMNET", the remote-networking error report) with
+// its parameters, shown normally: journaled as "shell_start" and echoed to stderr (the
+// handset's shell components do not exist here). Returns true once journaled.
+bool ui_shell_start(std::u16string_view item, std::u16string_view parameters);
+
 // Resets the device with the kernel's reboot control code: journaled as "device_reset" and
 // counted in "ResetCount". Returns (the simulated device comes back at once).
 void ui_device_reset(uint32_t control_code);

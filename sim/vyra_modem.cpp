@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/ras.h"
 #include "platform/registry.h"
 #include "platform/ril_client.h"
 #include "platform/status.h"
@@ -101,24 +102,39 @@ class Daemon {
   void OfferStored(Client& c);
   bool Offer(Client& c, uint32_t id, const std::vector<uint8_t>& message);
   void Acknowledge(Client& c, const plat::RilFrame& f);
+  // The phone state is composed from its sources, so no writer undoes another's part.
   void ApplyPhoneState();
   void SetPhone(uint32_t state);
+  void EndVoiceCall();
+  void SetClientDataCall(bool up);
 
   sim::ModemStore* store_;
   sim::ModemCore core_;
   int listen_fd_ = -1;
   std::vector<Client> clients_;
-  uint32_t phone_status_ = 0;
+  // Sources of the phone state: a voice call and a packet-data session set with vyra-sim
+  // (kept in modem.db), the client's own data call (kept while this daemon runs), and the
+  // other bits of "Status" that nothing here owns.
+  bool voice_call_ = false;
+  uint32_t sim_data_ = sim::kDataStateNone;
+  bool client_data_call_ = false;
+  uint32_t other_status_bits_ = 0;
+  uint32_t phone_status_ = 0;  // as last written
   uint32_t conn_flags_ = 0;
 };
 
+// The client's data call appears among the active dial-up connections under this name.
+constexpr char16_t kDataCallName[] = u"Data Call";
+constexpr uint32_t kDataCallHandle = 0xDA7A;
+
 bool Daemon::Start(std::string* why) {
-  store_->GetValue("phone_status", &phone_status_);
-  store_->GetValue("conn_flags", &conn_flags_);
-  uint32_t data = 0, radio = 1;
+  uint32_t status = 0, data = 0, radio = 1;
+  store_->GetValue("phone_status", &status);
   store_->GetValue("data_state", &data);
   store_->GetValue("radio", &radio);
-  core_.set_data_state(data);
+  voice_call_ = (status & plat::kPhoneStatusCallTalking) != 0;
+  other_status_bits_ = status & ~plat::kPhoneStatusCallTalking;
+  sim_data_ = data;
   core_.set_radio_on(radio != 0);
   ApplyPhoneState();
 
@@ -141,46 +157,71 @@ bool Daemon::Start(std::string* why) {
   return true;
 }
 
+// Writes the composed state: "Status" (call bit and the bits nobody here owns), item
+// 0x60013 (voice call, packet data), and the data-session state of request 3019; tells the
+// clients when the data-session state changed.
 void Daemon::ApplyPhoneState() {
+  uint32_t before = core_.data_state();
+  uint32_t data = sim_data_ != sim::kDataStateNone ? sim_data_
+                  : client_data_call_          ? sim::kDataStateActive
+                                               : sim::kDataStateNone;
+  phone_status_ = other_status_bits_ | (voice_call_ ? plat::kPhoneStatusCallTalking : 0);
+  conn_flags_ = (voice_call_ ? plat::kConnFlagVoiceCall : 0) |
+                (data != sim::kDataStateNone ? plat::kConnFlagDataConnected : 0);
+  core_.set_data_state(data);
   plat::reg_set_dword(plat::RegRoot::HKLM, plat::kPhoneStateKey, plat::kPhoneStateValue, phone_status_);
   plat::status_set(plat::kStatusItemConnections, conn_flags_);
   store_->PutValue("phone_status", phone_status_);
   store_->PutValue("conn_flags", conn_flags_);
-  store_->PutValue("data_state", core_.data_state());
+  store_->PutValue("data_state", sim_data_);  // the client's data call does not outlive us
+  if (data != before) {
+    std::vector<uint8_t> word;
+    plat::ril_put_u32(&word, data);
+    Notify(sim::kNotifyDataState, word);
+  }
 }
 
 void Daemon::SetPhone(uint32_t state) {
-  bool had_call = (phone_status_ & plat::kPhoneStatusCallTalking) != 0;
-  uint32_t had_data = core_.data_state();
-  std::vector<uint8_t> word;
   switch (state) {
-    case sim::kPhoneIdle:
-      phone_status_ &= ~plat::kPhoneStatusCallTalking;
-      conn_flags_ = 0;
-      core_.set_data_state(sim::kDataStateNone);
+    case sim::kPhoneIdle: {
+      bool had_call = voice_call_;
+      voice_call_ = false;
+      sim_data_ = sim::kDataStateNone;
       ApplyPhoneState();
       if (had_call) Notify(sim::kNotifyCallDisconnected, {});
-      if (had_data != sim::kDataStateNone) {
-        plat::ril_put_u32(&word, sim::kDataStateNone);
-        Notify(sim::kNotifyDataState, word);
-      }
       break;
+    }
     case sim::kPhoneCall:
-      phone_status_ |= plat::kPhoneStatusCallTalking;
-      conn_flags_ |= plat::kConnFlagVoiceCall;
+      voice_call_ = true;
       ApplyPhoneState();
       break;
     case sim::kPhoneDataActive:
-    case sim::kPhoneDataDormant: {
-      uint32_t ds = state == sim::kPhoneDataActive ? sim::kDataStateActive : sim::kDataStateDormant;
-      conn_flags_ = (conn_flags_ & plat::kConnFlagVoiceCall) | plat::kConnFlagDataConnected;
-      core_.set_data_state(ds);
+    case sim::kPhoneDataDormant:
+      sim_data_ = state == sim::kPhoneDataActive ? sim::kDataStateActive : sim::kDataStateDormant;
       ApplyPhoneState();
-      plat::ril_put_u32(&word, ds);
-      Notify(sim::kNotifyDataState, word);
       break;
-    }
   }
+}
+
+void Daemon::EndVoiceCall() {
+  voice_call_ = false;
+  ApplyPhoneState();
+  Notify(sim::kNotifyCallDisconnected, {});
+}
+
+// The client's own packet-data connection, as its radio would show it: the data bits of the
+// phone state and an active dial-up connection while it is up; when it ends, the call is
+// disconnected (so messages held back for it get their delivery check).
+void Daemon::SetClientDataCall(bool up) {
+  if (up == client_data_call_) return;
+  client_data_call_ = up;
+  if (up)
+    plat::ras_add_connection(kDataCallName, kDataCallHandle);
+  else
+    plat::ras_hang_up(kDataCallHandle);  // may be gone already (a session's close-out)
+  ApplyPhoneState();
+  if (!up) Notify(sim::kNotifyCallDisconnected, {});
+  log("the client's data call is %s", up ? "up" : "down");
 }
 
 void Daemon::Reply(Client& c, uint32_t id, uint32_t code, const std::vector<uint8_t>& data) {
@@ -329,10 +370,12 @@ void Daemon::SimControl(Client& c, const plat::RilFrame& f) {
       Reply(c, f.id, plat::kRilResultOk, {});
       return;
     case sim::kSimCallEnd:
-      phone_status_ &= ~plat::kPhoneStatusCallTalking;
-      conn_flags_ &= ~plat::kConnFlagVoiceCall;
-      ApplyPhoneState();
-      Notify(sim::kNotifyCallDisconnected, {});
+      EndVoiceCall();
+      Reply(c, f.id, plat::kRilResultOk, {});
+      return;
+    case sim::kSimDataCall:
+      if (n < 4) break;
+      SetClientDataCall(plat::ril_get_u32(data) != 0);
       Reply(c, f.id, plat::kRilResultOk, {});
       return;
     case sim::kSimStatus: {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/byte_order.h"
+#include "platform/connmgr.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/ras.h"
@@ -48,6 +49,12 @@ constexpr const char* kUsage =
     "      --encoding 0|1          user-data message encoding (default 0, octet)\n"
     "      --header-length N       pad the WSP header block to N bytes\n"
     "  signal NAME [--pulse]       set (or pulse) a named event of the device\n"
+    "  network up|down|wait        the simulated data network: connects after the delay,\n"
+    "                              maps no URL, or waits for ever\n"
+    "  network fail STATUS         connections end with STATUS (e.g. 0x21)\n"
+    "  network delay MS | drop MS  time to the outcome; drop a connection MS after it is up\n"
+    "  network proxy on [HOST:PORT] | proxy off\n"
+    "  network backend simulated|networkmanager | network show\n"
     "  state idle|call|data-active|data-dormant\n"
     "  call-end                    end the call (call-disconnected notification)\n"
     "  radio on|off                switch the radio (radio-state notification)\n"
@@ -60,8 +67,8 @@ constexpr const char* kUsage =
     "  ras add NAME [HANDLE]       record an active dial-up connection (handle default 1)\n"
     "  ras list                    print the active connections: HANDLE NAME\n"
     "  resets                      print how often the device was reset\n"
-    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, ras, resets and\n"
-    "push --print needs a running vyra-modem.\n"
+    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, network, ras,\n"
+    "resets and push --print needs a running vyra-modem.\n"
     "Exit status: 0 success; 1 failure (no daemon, the modem refused, an unreadable file);\n"
     "2 bad usage (also a push that cannot be composed as asked). --version prints the version.\n";
 
@@ -370,6 +377,55 @@ int cmd_push(Modem& m, const std::vector<std::string>& a) {
   return 0;
 }
 
+// The simulated network of the connection manager (HKLM "Software\VYRA\Simulator\Network").
+int cmd_network(const std::vector<std::string>& a) {
+  const char16_t* key = plat::kNetworkKey;
+  auto set_sz = [&](const char16_t* name, const std::string& value) {
+    return plat::reg_set_sz(plat::RegRoot::HKLM, key, name, plat::utf8_to_utf16(value)) == plat::kRegOk;
+  };
+  auto set_dword = [&](const char16_t* name, uint32_t value) {
+    return plat::reg_set_dword(plat::RegRoot::HKLM, key, name, value) == plat::kRegOk;
+  };
+  auto stored = [](bool ok) { return ok ? 0 : failure("cannot write the registry: " + plat::reg_last_error()); };
+  if (a.size() == 1 && (a[0] == "up" || a[0] == "down" || a[0] == "wait")) return stored(set_sz(u"Mode", a[0]));
+  uint32_t number = 0;
+  if (a.size() == 2 && a[0] == "fail") {
+    if (!parse_number(a[1], 0xFFFFFFFF, &number)) return usage_error("fail needs a STATUS number (0x21, 33, ...)");
+    return stored(set_sz(u"Mode", "fail") && set_dword(u"FailStatus", number));
+  }
+  if (a.size() == 2 && (a[0] == "delay" || a[0] == "drop")) {
+    if (!parse_number(a[1], 0xFFFFFFFF, &number)) return usage_error(a[0] + " needs a number of milliseconds");
+    return stored(set_dword(a[0] == "delay" ? u"ConnectDelay" : u"DropAfter", number));
+  }
+  if ((a.size() == 2 || a.size() == 3) && a[0] == "proxy" && (a[1] == "on" || a[1] == "off")) {
+    if (a.size() == 3 && (a[1] != "on" || a[2].empty())) return usage_error("proxy on takes a HOST:PORT");
+    bool ok = set_dword(u"Proxy", a[1] == "on" ? 1 : 0);
+    if (ok && a.size() == 3) ok = set_sz(u"ProxyServer", a[2]);
+    return stored(ok);
+  }
+  if (a.size() == 2 && a[0] == "backend" && (a[1] == "simulated" || a[1] == "networkmanager"))
+    return stored(set_sz(u"Backend", a[1]));
+  if (a.size() == 1 && a[0] == "show") {
+    auto sz = [&](const char16_t* name, const char* fallback) {
+      std::u16string v;
+      return plat::reg_get_sz(plat::RegRoot::HKLM, key, name, &v) == plat::kRegOk ? plat::utf16_to_utf8(v)
+                                                                                 : std::string(fallback);
+    };
+    auto dword = [&](const char16_t* name, uint32_t fallback) {
+      uint32_t v = fallback;
+      plat::reg_get_dword(plat::RegRoot::HKLM, key, name, &v);
+      return v;
+    };
+    std::printf("backend %s\nmode %s\nfail-status 0x%X\ndelay %u\ndrop %u\nproxy %s %s\n",
+                sz(u"Backend", "simulated").c_str(), sz(u"Mode", "up").c_str(), dword(u"FailStatus", 0x21),
+                dword(u"ConnectDelay", 500), dword(u"DropAfter", 0), dword(u"Proxy", 0) ? "on" : "off",
+                sz(u"ProxyServer", "127.0.0.1:3128").c_str());
+    return 0;
+  }
+  return usage_error("network needs up, down, wait, fail STATUS, delay MS, drop MS, proxy on [HOST:PORT]|off, "
+                     "backend simulated|networkmanager or show");
+}
+
 bool has_argument(int argc, char** argv, const char* wanted) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], wanted) == 0) return true;
@@ -456,6 +512,7 @@ int main(int argc, char** argv) {
       if (a.size() == 1 && a[0] == names[i]) return cmd_control(m, sim::kSimState, word(i), false);
     return usage_error("state needs idle, call, data-active or data-dormant");
   }
+  if (cmd == "network") return cmd_network(a);
   if (cmd == "call-end") {
     if (!a.empty()) return usage_error("call-end takes no arguments");
     return cmd_control(m, sim::kSimCallEnd, {}, false);

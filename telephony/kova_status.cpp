@@ -234,7 +234,8 @@ extern "C" {
 
 KOVA_API int32_t KovaSendStatus(KOVA_HANDLE handle, uint32_t status, uint32_t code) {
   (void)handle;
-  (void)code;  // the failure bubble shows its own code
+  // The code changes nothing (the failure bubble shows its own); it is only recorded.
+  plat::debug_printf("SendStatus: status %u code 0x%X\r\n", status, code);
   switch (status) {
     case KOVA_STATUS_VYRASTART: return SessionStart();
     case KOVA_STATUS_VYRAEND: return SessionEnd();
