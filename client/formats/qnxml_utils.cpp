@@ -9,6 +9,7 @@
 #include "client/support/utils.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -126,9 +127,16 @@ size_t xml_decode_entities_into(const char* in, size_t n, char* out) {
         i = a + 1;
         continue;
       }
+      // A character above 0xFF is the code page's byte for it when there is one (&#x20AC;
+      // is the euro sign 0x80); one the code page cannot hold stays as written, like an
+      // unknown decimal reference, rather than becoming the byte of its low eight bits.
       int64_t value = xml_parse_hex(in + a + 3, semi - (a + 3));
-      if (value >= 0 && (value & 0xFF) != 0) {
-        out[o++] = static_cast<char>(value & 0xFF);
+      char byte = 0;
+      bool mapped = value > 0 && (value <= 0xFF ? (byte = static_cast<char>(value), true)
+                                                : value <= 0xFFFF &&
+                                                      plat::utf16_to_cp1252_char(static_cast<char16_t>(value), &byte));
+      if (mapped) {
+        out[o++] = byte;
       } else {
         std::memcpy(out + o, in + a, semi - a + 1);
         o += semi - a + 1;

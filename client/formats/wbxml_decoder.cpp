@@ -168,13 +168,21 @@ int decode_string(const wbxml_decoder& d, const unsigned char* bytes, size_t len
   return kOk;
 }
 
+// WML marks its variables with "$", so a literal "$" of a WML deck is escaped as "$$" in
+// the rendering. Other documents have no variables: a "$" in a Service Loading URL stays
+// one "$".
+bool has_variables(uint32_t public_id) {
+  return public_id == kWbxmlPublicWml10 || public_id == kWbxmlPublicWml11 || public_id == kWbxmlPublicWml12 ||
+         public_id == kWbxmlPublicWml13 || public_id == kWbxmlPublicWtaWml12;
+}
+
 // Inline string (STR_I, EXT_I_n): to the next zero byte of the input.
 int read_inline_string(wbxml_decoder& d, Wide& out) {
   const unsigned char* start = d.input + d.position;
   const void* zero = std::memchr(start, 0, d.left());
   if (zero == nullptr) return kWbxmlErrTruncated;
   size_t length = static_cast<size_t>(static_cast<const unsigned char*>(zero) - start);
-  TRY(decode_string(d, start, length, true, out));
+  TRY(decode_string(d, start, length, has_variables(d.public_id), out));
   d.position += static_cast<int32_t>(length + 1);
   return kOk;
 }
@@ -241,17 +249,21 @@ int text_variable(wbxml_decoder& d, Wide& out, bool from_table, int form) {
 
 // OPAQUE as a date and time: two hex digits per byte, "-" after the 2nd and 3rd byte, "T"
 // after the 4th, ":" after the 5th and 6th, "Z" after the 7th (20 07 10 26 16 29 07 is
-// 2007-10-26T16:29:07Z); further bytes follow without separators.
+// 2007-10-26T16:29:07Z); further bytes follow without separators. A date may leave out its
+// trailing zero bytes (20 24 03 01 12 is 2024-03-01T12:00:00Z): a shorter value is rendered
+// as the whole seven bytes, the missing ones 0.
 int text_opaque(wbxml_decoder& d, Wide& out) {
   uint32_t length = 0;
   TRY(read_mb_u_int32(d, &length));
   if (length > d.left()) return kWbxmlErrTruncated;
   static constexpr char kHex[] = "0123456789abcdef";
   static constexpr char kSeparator[] = {0, 0, '-', '-', 'T', ':', ':', 'Z'};
+  constexpr uint32_t kDateBytes = 7;
+  const uint32_t shown = length > 0 && length < kDateBytes ? kDateBytes : length;
   size_t start = out.size();
-  if (!out.reserve(static_cast<size_t>(length) * 2 + 6)) return kErrNoMemory;
-  for (uint32_t i = 0; i < length; ++i) {
-    unsigned char b = d.input[d.position + static_cast<int32_t>(i)];
+  if (!out.reserve(static_cast<size_t>(shown) * 2 + 6)) return kErrNoMemory;
+  for (uint32_t i = 0; i < shown; ++i) {
+    unsigned char b = i < length ? d.input[d.position + static_cast<int32_t>(i)] : 0;
     out.push(static_cast<char16_t>(kHex[b >> 4]));
     out.push(static_cast<char16_t>(kHex[b & 0x0F]));
     if (i + 1 < sizeof kSeparator && kSeparator[i + 1] != 0)

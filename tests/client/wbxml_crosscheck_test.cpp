@@ -110,6 +110,17 @@ TEST(WbxmlCrossCheck, ServiceIndication) {
             "1info{} 2item{class=c} 3'detail text' ");
 }
 
+TEST(WbxmlCrossCheck, DatesWithoutTheirTrailingZeroBytesComeBackWhole) {
+  // The encoder leaves out the zero bytes at the end of a date, as the format allows.
+  for (const char* date : {"2024-03-01T12:00:00Z", "2024-03-01T00:00:00Z", "2024-03-01T12:30:00Z"}) {
+    std::string xml = std::string(kSiDoctype) + "<si><indication href=\"http://a.example/\" created=\"" + date +
+                      "\" si-expires=\"" + date + "\">x</indication></si>";
+    std::vector<unsigned char> wbxml = compile(xml);
+    EXPECT_EQ(decode_dump(wbxml, 0x05), std::string("0si{} 1indication{href=http://a.example/,created=") + date +
+                                            ",si-expires=" + date + "} 2'x' ");
+  }
+}
+
 TEST(WbxmlCrossCheck, WmlDeck) {
   std::string xml = std::string(kWmlDoctype) +
                     "<wml><head><meta http-equiv=\"Cache-Control\" content=\"max-age=0\"/></head>"

@@ -105,12 +105,18 @@ TEST(WbxmlServiceLoading, UnknownAttributeStartIsRefused) {
 
 // ---- Strings -----------------------------------------------------------------------------------
 
-TEST(WbxmlStrings, InlineDollarIsDoubledButNotInTheStringTable) {
+TEST(WbxmlStrings, InlineDollarIsDoubledInWmlOnly) {
+  // A Service Loading URL keeps its "$"; a WML deck escapes it (WML variables start with
+  // "$"), but not in the string table.
   std::string table("a$b\0", 4);
   Decoded d = decode(header(0x06, table) + Bytes{0x85, 0x08, 0x03} + "a$b" +
                      Bytes{0x83, 0x00, 0x01});
   ASSERT_EQ(d.status, 1);
-  EXPECT_EQ(d.nodes, "0:sl^-1{href=a$$ba$b}");
+  EXPECT_EQ(d.nodes, "0:sl^-1{href=a$ba$b}");
+  // <wml><p>a$b</p></wml>
+  Decoded wml = decode(header(0x0A) + Bytes{0x7F, 0x60, 0x03} + "a$b" + Bytes{0x00, 0x01, 0x01});
+  ASSERT_EQ(wml.status, 1);
+  EXPECT_EQ(wml.nodes, "0:wml^-1 1:p^0 2:t_inline^1{t_inline=a$$b}");
 }
 
 TEST(WbxmlStrings, StringTableOffsetsAreChecked) {

@@ -99,7 +99,15 @@ TEST(XmlEntities, ReferenceWhoseByteWouldBeZeroIsKept) {
   EXPECT_EQ(decode("a&#x0;b"), "a&#x0;b");
   EXPECT_EQ(decode("a&#x100;b"), "a&#x100;b");
   EXPECT_EQ(decode("a&#256;b"), "a&#256;b");
-  EXPECT_EQ(decode("a&#x141;b"), "aAb");  // low 8 bits
+}
+
+TEST(XmlEntities, HexReferenceAboveFFIsTheCodePageByteOrStaysAsWritten) {
+  EXPECT_EQ(decode("&#x20AC;"), "\x80");           // the euro sign of Windows-1252
+  EXPECT_EQ(decode("&#x152;&#x2122;"), "\x8C\x99");  // OE ligature, trade mark
+  EXPECT_EQ(decode("a&#x141;b"), "a&#x141;b");      // not the byte of its low eight bits
+  EXPECT_EQ(decode("&#x4E2D;"), "&#x4E2D;");
+  EXPECT_EQ(decode("&#x120AC;"), "&#x120AC;");      // beyond 16 bits
+  EXPECT_EQ(decode("&#xFF;"), "\xFF");
 }
 
 TEST(XmlEntities, SpanFormReadsOnlyItsBytes) {
