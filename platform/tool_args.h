@@ -3,6 +3,9 @@
 // out of argv and applied, and a device must be named by it or by VYRA_DEVICE.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 namespace plat {
 
 constexpr int kToolContinue = -1;
@@ -14,5 +17,14 @@ int tool_start(const char* name, const char* usage, int& argc, char** argv);
 
 // Prints "NAME: message (try --help)" on standard error and returns 2 (bad usage).
 int tool_usage_error(const char* name, const char* message);
+
+// Reads a whole file, or standard input for "-", into *data (at most max_bytes). On
+// failure prints "NAME: cannot read PATH: REASON" (the system's reason, "Is a directory",
+// or "larger than N bytes") on standard error and returns false.
+bool tool_read_input(const char* name, const std::string& path, std::string* data, size_t max_bytes);
+
+// Writes data to a file (created or truncated), or standard output for "-". On failure
+// prints "NAME: cannot write PATH: REASON" and returns false.
+bool tool_write_output(const char* name, const std::string& path, const std::string& data);
 
 }  // namespace plat

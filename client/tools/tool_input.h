@@ -4,6 +4,6 @@
 
 #include <string>
 
-// Reads path into *data. On failure prints "TOOL: cannot read PATH" (or "... is too large"
-// past 2 GiB, which the decoders' lengths cannot express) and returns false.
+// Reads path into *data. On failure prints "TOOL: cannot read PATH: REASON" (the system's
+// reason, or larger than the decoders' 2 GiB) and returns false.
 bool read_tool_input(const char* tool, const char* path, std::string* data);
