@@ -233,7 +233,14 @@ int write_to_socket(int socket, const char* data, size_t len, http_status_callba
 struct recv_budget {
   int idle = 0;
   uint32_t waited_ms = 0;
+  // A deadline in system time (plat::tick_ms) that no wait passes, when set: the TLS
+  // set-up's, which also counts the time between the waits.
+  bool has_deadline = false;
+  uint32_t deadline = 0;
 };
+constexpr uint32_t kHttpWaitMs = 2000;  // every wait of the library is at most 2 seconds
+// Whether the budget's deadline has passed.
+bool http_budget_expired(const recv_budget* budget);
 // Receives one whole response; *buf new (tracked) buffer of *len bytes; *peer_closed tells
 // whether the connection ended it.
 int read_from_socket(int socket, int rounds, http_status_callback cb, dataconnection_callback dc,

@@ -2,10 +2,12 @@
 // the network only through a BIO whose read and write go to the glue's callbacks.
 #include "http/tlsengine/tls_engine.h"
 
+#include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -141,6 +143,7 @@ uint16_t chain_code(int err) {
     case X509_V_ERR_CERT_NOT_YET_VALID:
       return TLSChainExpired;
     case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
       return TLSChainHostMismatch;
     case X509_V_ERR_INVALID_CA:
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
@@ -213,8 +216,20 @@ TLSErr configure(engine* e) {
       return TLSNoSuites;
   }
   if (!e->peer_name.empty()) {
-    SSL_set_tlsext_host_name(e->ssl, e->peer_name.c_str());
-    if (SSL_set1_host(e->ssl, e->peer_name.c_str()) != 1) return TLSBadArgument;
+    // An address is matched against the certificate's addresses and never sent as a
+    // server name (RFC 6066 allows host names only); a name must match a whole label
+    // where the certificate has a wildcard ("w*.example" matches nothing).
+    const char* name = e->peer_name.c_str();
+    unsigned char address[16];
+    bool literal = inet_pton(AF_INET, name, address) == 1 || inet_pton(AF_INET6, name, address) == 1;
+    X509_VERIFY_PARAM* param = SSL_get0_param(e->ssl);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (literal) {
+      if (X509_VERIFY_PARAM_set1_ip_asc(param, name) != 1) return TLSBadArgument;
+    } else {
+      SSL_set_tlsext_host_name(e->ssl, name);
+      if (X509_VERIFY_PARAM_set1_host(param, name, 0) != 1) return TLSBadArgument;
+    }
   }
   if (e->random_fn != nullptr) {
     // Fresh bytes from the installed generator go into OpenSSL's pool as well.
@@ -281,11 +296,9 @@ TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
   }
   SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
   SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
-  // The system's trust store, through its hashed directory: certificates are read only
-  // when a chain needs them (loading the whole bundle would cost more than a handshake).
-  const char* dir = std::getenv(X509_get_default_cert_dir_env());
-  if (SSL_CTX_load_verify_dir(e->ssl_ctx, dir != nullptr ? dir : X509_get_default_cert_dir()) != 1)
-    ERR_clear_error();
+  // The system's trust store: the CA bundle file and the hashed directory, or the ones
+  // SSL_CERT_FILE and SSL_CERT_DIR name.
+  if (SSL_CTX_set_default_verify_paths(e->ssl_ctx) != 1) ERR_clear_error();
   SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
   SSL_CTX_set_read_ahead(e->ssl_ctx, 1);
@@ -396,25 +409,54 @@ TLSErr TLSSetCryptographicStrength(void* context, int level) {
   return TLSNoErr;
 }
 
-TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* der) {
-  engine* e = get(context);
-  if (e == nullptr) return TLSNoContext;
-  if (der == nullptr || der->data == nullptr || der->length == 0) return TLSBadArgument;
-  const unsigned char* p = der->data;
-  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der->length));
-  if (cert == nullptr || p != der->data + der->length) {
-    X509_free(cert);
-    ERR_clear_error();
-    return TLSBadCertificate;
-  }
+namespace {
+
+// Adds one certificate unless the context holds it already; takes the reference.
+void add_root(engine* e, X509* cert) {
   for (X509* have : e->roots) {
     if (X509_cmp(have, cert) == 0) {
       X509_free(cert);
-      return TLSNoErr;
+      return;
     }
   }
   if (X509_STORE_add_cert(SSL_CTX_get_cert_store(e->ssl_ctx), cert) != 1) ERR_clear_error();
   e->roots.push_back(cert);
+}
+
+bool is_pem(const unsigned char* data, uint32_t length) {
+  static const char kBegin[] = "-----BEGIN";
+  uint32_t i = 0;
+  while (i < length && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
+  return length - i >= sizeof kBegin - 1 && std::memcmp(data + i, kBegin, sizeof kBegin - 1) == 0;
+}
+
+}  // namespace
+
+TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (cert == nullptr || cert->data == nullptr || cert->length == 0 || cert->length > INT32_MAX)
+    return TLSBadArgument;
+  if (is_pem(cert->data, cert->length)) {
+    // PEM text, as many servers hand out their roots: every certificate in it.
+    BIO* bio = BIO_new_mem_buf(cert->data, static_cast<int>(cert->length));
+    int added = 0;
+    while (X509* x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
+      add_root(e, x);
+      ++added;
+    }
+    BIO_free(bio);
+    ERR_clear_error();
+    return added > 0 ? TLSNoErr : TLSBadCertificate;
+  }
+  const unsigned char* p = cert->data;
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(cert->length));
+  if (x == nullptr || p != cert->data + cert->length) {
+    X509_free(x);
+    ERR_clear_error();
+    return TLSBadCertificate;
+  }
+  add_root(e, x);
   return TLSNoErr;
 }
 

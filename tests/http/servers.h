@@ -33,6 +33,12 @@ struct TestPki {
   std::string ca_der;  // the CA certificate in DER, for qn_add_x509_trusted_certificate
   std::string other_ca_der;
   bool make(const TempDir& dir);
+  // A further server certificate of the test CA with the subjectAltName san (OpenSSL's
+  // text form, "DNS:a.example,IP:127.0.0.1"), as dir/<name>.pem and dir/<name>.key.
+  bool issue(const TempDir& dir, const std::string& name, const std::string& san) const;
+
+ private:
+  std::string ca_key_pem_;
 };
 
 class ServerProcess {
