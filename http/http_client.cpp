@@ -55,8 +55,10 @@ void free_http_url(http_url* url) {
   HTTP_DELETE(url);
 }
 
-int http_parse_url(http_init* handle, const char* url, size_t len, http_url** out) {
+int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password) {
   *out = nullptr;
+  *user = nullptr;
+  *password = nullptr;
   auto* rec = HTTP_NEW(http_url);
   if (rec == nullptr) return HTTP_NO_MEMORY;
   int rc = HTTP_OK;
@@ -106,15 +108,9 @@ int http_parse_url(http_init* handle, const char* url, size_t len, http_url** ou
       size_t a = static_cast<size_t>(at);
       long colon = find_in(url, address, a, ":");
       size_t user_end = colon < 0 ? a : static_cast<size_t>(colon);
-      char* user = copy_span(url, address, user_end);
-      char* password = colon < 0 ? nullptr : copy_span(url, static_cast<size_t>(colon) + 1, a);
-      if (user == nullptr || (colon >= 0 && password == nullptr)) {
-        rc = HTTP_NO_MEMORY;
-      } else {
-        rc = qn_add_authorization(handle, user, password);
-      }
-      MEM_FREE(user);
-      MEM_FREE(password);
+      *user = copy_span(url, address, user_end);
+      *password = colon < 0 ? nullptr : copy_span(url, static_cast<size_t>(colon) + 1, a);
+      if (*user == nullptr || (colon >= 0 && *password == nullptr)) rc = HTTP_NO_MEMORY;
       host_start = a + 1;
     }
   }
@@ -143,6 +139,10 @@ int http_parse_url(http_init* handle, const char* url, size_t len, http_url** ou
 
   if (rc != HTTP_OK) {
     free_http_url(rec);
+    MEM_FREE(*user);
+    MEM_FREE(*password);
+    *user = nullptr;
+    *password = nullptr;
     return rc;
   }
   rec->method = HTTP_GET;
@@ -217,6 +217,8 @@ void emit_request(const http_init* h, int method, emitter* e, bool* has_content_
   *has_content_type = false;
   for (const header_list* list : {&h->head, &h->connect_head}) {
     for (const http_header* n = list->first; n != nullptr; n = n->next) {
+      // The origin's credentials are not the proxy's business.
+      if (method == HTTP_CONNECT && http_span_iequals(n->name, std::strlen(n->name), "Authorization")) continue;
       e->header(n->name, n->value);
       if (http_span_iequals(n->name, std::strlen(n->name), "Content-Type")) *has_content_type = true;
     }

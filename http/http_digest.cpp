@@ -1,6 +1,7 @@
 // Basic and Digest credentials and the inspection of challenges.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <openssl/evp.h>
 #include <sys/random.h>
 
@@ -214,6 +215,8 @@ const digest_challenge* find_challenge(const char* realm, const char* nonce) {
   return nullptr;
 }
 
+bool field_ok(const char* text) { return http_text_ok(text, std::strlen(text), http_text::header_value); }
+
 http_header* first_www_authenticate(http_header* list) {
   for (http_header* n = list; n != nullptr; n = n->next) {
     if (n->name != nullptr && http_span_iequals(n->name, std::strlen(n->name), "WWW-Authenticate"))
@@ -236,6 +239,11 @@ extern "C" PARSEK_API int get_digest_info(digest_info* info, http_header* list) 
   digest_challenge c;
   if (h->value == nullptr || http_parse_digest_challenge(h->value, std::strlen(h->value), &c) != 1)
     return HTTP_OK;
+  // Values that go back into a request header: a challenge that would add lines to it
+  // (a bare CR or LF inside the quotes) is refused whole.
+  if ((c.has_realm && !field_ok(c.realm)) || (c.has_nonce && !field_ok(c.nonce)) ||
+      (c.has_opaque && !field_ok(c.opaque)))
+    return HTTP_INVALID_INPUT;
   char* realm = c.has_realm ? str_dup(c.realm) : nullptr;
   char* nonce = c.has_nonce ? str_dup(c.nonce) : nullptr;
   if ((c.has_realm && realm == nullptr) || (c.has_nonce && nonce == nullptr)) {
@@ -292,8 +300,39 @@ const char* digest_uri(const char* uri) {
   return path != nullptr ? path : "/";
 }
 
+// A value for a quoted-string: '"' and '\\' escaped. A tracked copy, released with it.
+class quoted {
+ public:
+  explicit quoted(const char* s) {
+    size_t n = std::strlen(s), extra = 0;
+    for (size_t i = 0; i < n; ++i) extra += (s[i] == '"' || s[i] == '\\') ? 1 : 0;
+    text_ = static_cast<char*>(MEM_ALLOC(n + extra + 1, 1));
+    if (text_ == nullptr) return;
+    for (size_t i = 0; i < n; ++i) {
+      if (s[i] == '"' || s[i] == '\\') text_[size_++] = '\\';
+      text_[size_++] = s[i];
+    }
+  }
+  ~quoted() { MEM_FREE(text_); }
+  quoted(const quoted&) = delete;
+  quoted& operator=(const quoted&) = delete;
+  bool ok() const { return text_ != nullptr; }
+  const char* text() const { return text_; }
+  size_t size() const { return size_; }
+
+ private:
+  char* text_ = nullptr;
+  size_t size_ = 0;
+};
+
 int add_digest(http_init* handle, const char* header, digest_info* info, const char* uri, bool proxy) {
   if (info == nullptr || info->nonce == nullptr || uri == nullptr) return HTTP_NULL_ARG;
+  const char* username = info->username ? info->username : "";
+  const char* realm_text = info->realm ? info->realm : "";
+  const char* const fields[] = {username, realm_text, info->nonce, uri};
+  for (const char* field : fields) {
+    if (!field_ok(field)) return HTTP_INVALID_INPUT;
+  }
   const char* method =
       (http_handle_valid(handle) && handle->url != nullptr && handle->url->method == HTTP_POST) ? "POST" : "GET";
   const char* target = proxy ? uri : digest_uri(uri);
@@ -322,17 +361,20 @@ int add_digest(http_init* handle, const char* header, digest_info* info, const c
     return HTTP_NO_MEMORY;
   }
 
-  size_t size = 128 + std::strlen(info->username ? info->username : "") + std::strlen(realm) +
-                std::strlen(info->nonce) + std::strlen(target) + 2 * 65 +
-                (c != nullptr && c->has_opaque ? std::strlen(c->opaque) : 0);
+  // Every quoted value goes back escaped, so a quote or a backslash in it stays inside
+  // its quotes.
+  quoted q_user(username), q_realm(realm), q_nonce(info->nonce), q_uri(target),
+      q_opaque(c != nullptr && c->has_opaque ? c->opaque : "");
+  if (!q_user.ok() || !q_realm.ok() || !q_nonce.ok() || !q_uri.ok() || !q_opaque.ok()) return HTTP_NO_MEMORY;
+  size_t size = 128 + q_user.size() + q_realm.size() + q_nonce.size() + q_uri.size() + 2 * 65 + q_opaque.size();
   auto* value = static_cast<char*>(MEM_ALLOC(size, 1));
   if (value == nullptr) return HTTP_NO_MEMORY;
   int n = std::snprintf(value, size, "%s username=\"%s\",realm=\"%s\",nonce=\"%s\",uri=\"%s\",response=\"%s\"",
-                        "Digest", info->username ? info->username : "", realm, info->nonce, target, response);
+                        "Digest", q_user.text(), q_realm.text(), q_nonce.text(), q_uri.text(), response);
   if (algorithm == 1)
     n += std::snprintf(value + n, size - static_cast<size_t>(n), ",algorithm=SHA-256");
   if (c != nullptr && c->has_opaque)
-    n += std::snprintf(value + n, size - static_cast<size_t>(n), ",opaque=\"%s\"", c->opaque);
+    n += std::snprintf(value + n, size - static_cast<size_t>(n), ",opaque=\"%s\"", q_opaque.text());
   if (qop) std::snprintf(value + n, size - static_cast<size_t>(n), ",qop=auth,nc=00000001,cnonce=\"%s\"", cnonce);
   int rc = qn_add_header(handle, header, value);
   MEM_FREE(value);

@@ -10,6 +10,7 @@
 // ---- Result codes -----------------------------------------------------------------------
 constexpr int HTTP_OK = 1;
 constexpr int HTTP_INVALID_HANDLE = 0;
+constexpr int HTTP_INVALID_INPUT = -1;  // text that would change the request's lines
 constexpr int HTTP_CANCELLED = -20;
 constexpr int HTTP_NO_MEMORY = -2000;
 constexpr int HTTP_NULL_ARG = -2002;
@@ -104,6 +105,11 @@ struct http_init {
   // proxy connection), so that a URL for another server never reuses it.
   char* tunnel_host;
   int tunnel_port;
+  // The origin of the last URL given to qn_http_url (kept after qn_free_url_info): the
+  // one the Authorization headers in `head` are meant for. NULL scheme = none yet.
+  char* origin_scheme;
+  char* origin_host;
+  int origin_port;
 };
 
 bool http_handle_valid(const http_init* handle);
@@ -130,6 +136,11 @@ extern const char16_t kTextReceiving[];
 // trailing blanks. 1, -3013 absent, -3012 no line end after it.
 int http_find_header(const char* block, size_t len, const char* name, size_t* value_off,
                      size_t* value_len);
+// The one check of text bound for the request line or a header: no control byte (CR, LF,
+// NUL, the others below 0x20, DEL). A header value may hold a tab; a URL no blank; a
+// header name must be a token (RFC 9110). Bytes of 0x80 and above pass.
+enum class http_text : int { url, header_name, header_value };
+bool http_text_ok(const char* text, size_t len, http_text kind);
 // Case-insensitive equality of a span and a NUL-terminated text.
 bool http_span_iequals(const char* span, size_t len, const char* text);
 int http_header_append(header_list* list, int* total_length, const char* name, size_t name_len,
@@ -137,9 +148,9 @@ int http_header_append(header_list* list, int* total_length, const char* name, s
 void http_header_free_list(header_list* list);
 
 // ---- URL and request (http_client.cpp) ---------------------------------------------------
-// Parses url (length len) into a new record; user information adds Basic credentials to
-// handle. 1, -2000, -3002, or the code of the credentials.
-int http_parse_url(http_init* handle, const char* url, size_t len, http_url** out);
+// Parses url (length len) into a new record. User information ("user[:password]@" in the
+// authority) goes to *user and *password (new strings; NULL when absent). 1, -2000, -3002.
+int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password);
 void free_http_url(http_url* url);
 // Builds the request for the handle's URL with method `method`; *out a new buffer of
 // *out_len bytes. 1, -2000, -3011.

@@ -42,11 +42,16 @@ struct Exchange {
   }
   ~Exchange() { qn_free_http_info(h); }
   Result run(const std::string& url, const char* post = nullptr, int post_len = 0) {
-    Result r;
     if (qn_http_url(h, url.c_str(), post, post_len) != 1) {
+      Result r;
       r.rc = -9999;
       return r;
     }
+    return data();
+  }
+  // The exchange for the URL the handle has.
+  Result data() {
+    Result r;
     char* body = nullptr;
     char* type = nullptr;
     char* block = nullptr;
@@ -129,6 +134,70 @@ TEST_F(ExchangeTest, DirectGetAndPostCarryTheExactRequestBytes) {
                          "\r\nConnection: close\r\nAccept: a/b\r\nUser-Agent: test/1\r\n"
                          "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n\r\nhello");
   EXPECT_EQ(reqs[1], "GET /g HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nAccept: a/b\r\nUser-Agent: test/1\r\n\r\n");
+}
+
+// ------------------------------------------------------------------ redirects
+
+namespace {
+// Follows a redirect as the session engine does: Location, then a new URL on the handle.
+int follow(Exchange& ex, const Result& r) {
+  char* location = nullptr;
+  int rc = qn_get_header_value("Location", &location, r.block.c_str());
+  if (rc != 1) return rc;
+  rc = qn_http_url(ex.h, location, nullptr, 0);
+  MEM_FREE(location);
+  return rc;
+}
+}  // namespace
+
+TEST_F(ExchangeTest, RedirectsKeepCredentialsOnlyWithinTheOrigin) {
+  FakeServer target([&](Conn& c, int) {
+    std::string req = c.read_request();
+    target.record(req);
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  std::string target_url = url_of(target.port(), "/there");
+  std::string base;  // set before the first request
+  FakeServer origin([&](Conn& c, int) {
+    std::string req = c.read_request();
+    origin.record(req);
+    if (req.rfind("GET /here ", 0) == 0) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nhere");
+    } else if (req.rfind("GET /same ", 0) == 0) {
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + base + "/here\r\nContent-Length: 0\r\n\r\n");
+    } else if (req.rfind("GET /away ", 0) == 0) {
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + target_url + "\r\nContent-Length: 0\r\n\r\n");
+    } else {  // a Location with a lone CR that would add a request line
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + target_url + "\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n");
+    }
+  });
+  base = "http://127.0.0.1:" + std::to_string(origin.port());
+
+  Exchange ex;
+  ASSERT_EQ(qn_http_url(ex.h, (base + "/same").c_str(), nullptr, 0), 1);
+  qn_add_authorization(ex.h, "u", "p");
+  Result r = ex.data();
+  ASSERT_EQ(r.status, 302);
+  ASSERT_EQ(follow(ex, r), 1);
+  EXPECT_EQ(ex.data().body, "here");
+
+  r = ex.run(base + "/away");
+  ASSERT_EQ(r.status, 302);
+  ASSERT_EQ(follow(ex, r), 1);
+  EXPECT_EQ(ex.data().body, "ok");
+
+  Exchange ex2;
+  r = ex2.run(base + "/crlf");
+  ASSERT_EQ(r.status, 302);
+  EXPECT_EQ(follow(ex2, r), -1);  // refused: nothing is sent
+
+  auto at_origin = origin.requests();
+  ASSERT_EQ(at_origin.size(), 4u);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_NE(at_origin[i].find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos) << at_origin[i];
+  auto at_target = target.requests();
+  ASSERT_EQ(at_target.size(), 1u);
+  EXPECT_EQ(at_target[0].find("Authorization"), std::string::npos) << at_target[0];
 }
 
 // ------------------------------------------------------------------ bad peers
