@@ -269,6 +269,39 @@ bool parse_decimal(const char* s, size_t len, uint64_t* out) {
   return true;
 }
 
+// Every Content-Length of a header block, on several lines or as a list on one, must
+// name the same length (RFC 9110 8.6). 1 with *present and *value; -3012 when one is not
+// a number or two disagree.
+int content_length_of(const char* block, size_t len, bool* present, uint64_t* value) {
+  *present = false;
+  *value = 0;
+  size_t from = 0;
+  while (from < len) {
+    size_t off = 0, vlen = 0;
+    int rc = http_find_header(block + from, len - from, "Content-Length", &off, &vlen);
+    if (rc == HTTP_HEADER_NOT_FOUND) break;
+    if (rc != HTTP_OK) return HTTP_MALFORMED;
+    const char* v = block + from + off;
+    for (size_t i = 0; i <= vlen;) {
+      size_t e = i;
+      while (e < vlen && v[e] != ',') ++e;
+      size_t b = i, t = e;
+      while (b < t && (v[b] == ' ' || v[b] == '\t')) ++b;
+      while (t > b && (v[t - 1] == ' ' || v[t - 1] == '\t')) --t;
+      uint64_t n = 0;
+      if (!parse_decimal(v + b, t - b, &n) || (*present && n != *value)) return HTTP_MALFORMED;
+      *present = true;
+      *value = n;
+      i = e + 1;
+    }
+    // On to the line after this one (the value ends before its CR LF).
+    const void* lf = std::memchr(v + vlen, '\n', len - (from + off + vlen));
+    if (lf == nullptr) break;
+    from = static_cast<size_t>(static_cast<const char*>(lf) - block) + 1;
+  }
+  return HTTP_OK;
+}
+
 // The last coding of a Transfer-Encoding value is "chunked".
 bool last_coding_chunked(const char* v, size_t len) {
   size_t e = len;
@@ -325,18 +358,20 @@ int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof) 
       } else {
         int te = http_find_header(block, block_len, "Transfer-Encoding", &off, &vlen);
         if (te == HTTP_MALFORMED) return HTTP_MALFORMED;
+        bool has_length = false;
+        uint64_t length = 0;
+        if (content_length_of(block, block_len, &has_length, &length) != HTTP_OK) return HTTP_MALFORMED;
         if (te == HTTP_OK) {
           s->framing = last_coding_chunked(block + off, vlen) ? FRAMING_CHUNKED : FRAMING_CLOSE;
+          // Both framings at once (RFC 9112 6.3): the coding wins, the connection is
+          // not trusted with another response.
+          if (has_length) s->doubt = true;
+        } else if (has_length) {
+          if (length > http_max_response()) return HTTP_RECEIVE_FAILED;
+          s->content_length = length;
+          s->framing = FRAMING_LENGTH;
         } else {
-          int cl = http_find_header(block, block_len, "Content-Length", &off, &vlen);
-          if (cl == HTTP_MALFORMED) return HTTP_MALFORMED;
-          if (cl == HTTP_OK) {
-            if (!parse_decimal(block + off, vlen, &s->content_length)) return HTTP_MALFORMED;
-            if (s->content_length > http_max_response()) return HTTP_RECEIVE_FAILED;
-            s->framing = FRAMING_LENGTH;
-          } else {
-            s->framing = FRAMING_CLOSE;
-          }
+          s->framing = FRAMING_CLOSE;
         }
       }
       s->chunk_pos = s->body_start;
@@ -393,6 +428,9 @@ int split(const char* buf, size_t len, bool eof, bool connect_reply, http_respon
   if (rc == 0) return HTTP_MALFORMED;
   if (rc < 0) return rc;
   out->status = scan.status;
+  // Bytes past the framed end, or framing given twice: the connection cannot be trusted
+  // to deliver the next response where it should start.
+  out->doubt = scan.doubt || scan.end < len;
   out->header_block = copy_span(buf, scan.head_start, scan.body_start - 2);
   if (out->header_block == nullptr) return HTTP_NO_MEMORY;
   if (scan.end > scan.body_start) {

@@ -101,10 +101,10 @@ struct http_init {
   http_status_callback status_callback;
   tls_session* tls_info;
   dataconnection_callback data_callback;
-  // Where the kept proxy connection leads: the tunnel's host and port (NULL for a plain
-  // proxy connection), so that a URL for another server never reuses it.
-  char* tunnel_host;
-  int tunnel_port;
+  // Where the kept proxy connection leads: the origin's host and port (through the
+  // tunnel when tls_info is set), so that a URL for another origin never reuses it.
+  char* kept_host;
+  int kept_port;
   // The origin of the last URL given to qn_http_url (kept after qn_free_url_info): the
   // one the Authorization headers in `head` are meant for. NULL scheme = none yet.
   char* origin_scheme;
@@ -198,6 +198,7 @@ struct response_scan {
   chunk_parser chunks;
   size_t chunk_pos = 0;
   size_t end = 0;              // end of the complete response
+  bool doubt = false;          // Transfer-Encoding and Content-Length together
 };
 // 1 complete, 0 more needed, or -3012 / -3010 / -3016. eof: the peer closed after len bytes.
 int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof);
@@ -208,6 +209,9 @@ struct http_response {
   char* body = nullptr;          // new buffer + NUL, or NULL when there is no body
   size_t body_length = 0;
   bool chunked = false;
+  // The framing is in doubt (bytes past the end, Transfer-Encoding with Content-Length):
+  // the connection must not carry another exchange.
+  bool doubt = false;
 };
 // Splits a received response (eof: the connection ended it) into status, header block and
 // body, decoding a chunked body. 1, -2000, -3012, -3010, -3016, or 0 (chunked body ended
@@ -237,6 +241,9 @@ int http_parse_digest_challenge(const char* value, size_t len, digest_challenge*
 // ---- Transport (http_socket.cpp) ---------------------------------------------------------
 int http_open_connection(http_init* handle, const char* host, int port);
 void http_close_socket(http_init* handle);
+// Whether a kept connection is quiet: nothing to read and not closed by the peer. A
+// connection with bytes nobody asked for yet is out of step and must not be reused.
+bool http_socket_quiet(int socket);
 int write_to_socket(int socket, const char* data, size_t len, http_status_callback cb);
 // The waiting budget of one receive: empty waits and system milliseconds spent waiting.
 // All waits of one response share it, so neither silence nor a trickle lasts longer than

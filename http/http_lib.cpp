@@ -267,15 +267,15 @@ void drop_tls(http_init* h) {
   h->tls_info = nullptr;
 }
 
-// Ends the kept connection: TLS session, socket, the proxy's headers and the tunnel target.
+// Ends the kept connection: TLS session, socket, the proxy's headers and its origin.
 void drop_connection(http_init* h) {
   drop_tls(h);
   http_close_socket(h);
   http_header_free_list(&h->connect_head);
   h->connect_head_length = 0;
-  MEM_FREE(h->tunnel_host);
-  h->tunnel_host = nullptr;
-  h->tunnel_port = 0;
+  MEM_FREE(h->kept_host);
+  h->kept_host = nullptr;
+  h->kept_port = 0;
 }
 
 }  // namespace
@@ -305,7 +305,7 @@ extern "C" PARSEK_API int qn_free_http_info(http_init* handle) {
   http_header_free_list(&handle->head);
   http_debug("qn_free_http_info : http_init->connect_head [0x%x] \n", ptr32(handle->connect_head.first));
   http_header_free_list(&handle->connect_head);
-  MEM_FREE(handle->tunnel_host);
+  MEM_FREE(handle->kept_host);
   forget_origin(handle);
   http_debug("qn_free_http_info : free_http_url \n");
   free_http_url(handle->url);
@@ -353,9 +353,11 @@ int open_transport(http_init* h, bool* reused) {
     return rc;
   }
   if (h->socket != 0) {
-    bool same = h->secure ? (h->tls_info != nullptr && h->tunnel_host != nullptr &&
-                             std::strcmp(h->tunnel_host, u->host) == 0 && h->tunnel_port == u->port)
-                          : (h->tls_info == nullptr && h->tunnel_host == nullptr);
+    // Reused only for the same origin, over the same kind of connection, and only while
+    // it is quiet: bytes that nobody asked for (or the proxy's close) mean it is out of step.
+    bool same = h->kept_host != nullptr && std::strcmp(h->kept_host, u->host) == 0 && h->kept_port == u->port &&
+                (h->secure ? h->tls_info != nullptr : h->tls_info == nullptr) && http_socket_quiet(h->socket) &&
+                (h->tls_info == nullptr || TLSPendingData(h->tls_info->tls_ctx) == 0);
     if (same) {
       *reused = true;
       return HTTP_OK;
@@ -364,18 +366,18 @@ int open_transport(http_init* h, bool* reused) {
   }
   int rc = http_open_connection(h, h->server, h->proxy_port);
   if (rc != HTTP_OK) return rc;
+  h->kept_host = str_dup(u->host);
+  if (h->kept_host == nullptr) {
+    drop_connection(h);
+    return HTTP_NO_MEMORY;
+  }
+  h->kept_port = u->port;
   if (h->secure) {
     rc = http_open_tunnel(h);
     if (rc != HTTP_OK) {
       drop_connection(h);
       return rc;
     }
-    h->tunnel_host = str_dup(u->host);
-    if (h->tunnel_host == nullptr) {
-      drop_connection(h);
-      return HTTP_NO_MEMORY;
-    }
-    h->tunnel_port = u->port;
     rc = tls_setup(h);
     if (rc != HTTP_OK) {
       http_log("handshake failed");
@@ -453,7 +455,7 @@ extern "C" PARSEK_API int qn_http_data(http_init* handle, char** body, int* body
       rc = http_split_response_in_place(&raw, raw_len, eof, &resp);
       if (rc == HTTP_OK && h->server != nullptr) {
         size_t off = 0, len = 0;
-        bool close = eof;
+        bool close = eof || resp.doubt || (h->tls_info != nullptr && TLSPendingData(h->tls_info->tls_ctx) != 0);
         if (http_find_header(resp.header_block, std::strlen(resp.header_block), "Proxy-Connection", &off, &len) ==
                 HTTP_OK &&
             http_span_iequals(resp.header_block + off, len, "close"))

@@ -105,6 +105,15 @@ void http_close_socket(http_init* handle) {
   handle->socket = 0;
 }
 
+bool http_socket_quiet(int socket) {
+  pollfd p{socket, POLLIN, 0};
+  int r;
+  do {
+    r = plat::socket_calls().poll(&p, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  return r == 0;
+}
+
 // ------------------------------------------------------------------ connect
 
 int http_open_connection(http_init* handle, const char* host, int port) {

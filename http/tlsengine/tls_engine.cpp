@@ -523,6 +523,11 @@ TLSErr TLSWriteApplicationData(const unsigned char* buffer, uint32_t* length, vo
   return r == TLSWouldBlock ? r : TLSIOError;
 }
 
+int TLSPendingData(void* context) {
+  engine* e = get(context);
+  return (e != nullptr && e->handshake_done && SSL_has_pending(e->ssl) == 1) ? 1 : 0;
+}
+
 TLSErr TLSCloseSession(void* context) {
   engine* e = get(context);
   if (e == nullptr) return TLSNoContext;

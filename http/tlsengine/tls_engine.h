@@ -106,6 +106,9 @@ TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert);
 TLSErr TLSRunHandshake(void* context);
 TLSErr TLSReadApplicationData(unsigned char* buffer, uint32_t* length, void* context);
 TLSErr TLSWriteApplicationData(const unsigned char* buffer, uint32_t* length, void* context);
+// 1 when the context holds received bytes the caller has not read (a record buffered
+// behind the last one read), else 0.
+int TLSPendingData(void* context);
 TLSErr TLSCloseSession(void* context);
 TLSErr TLSDeleteContext(void* context);
 // attribute 0 = subject common name, 1 = organization; copied NUL-terminated into

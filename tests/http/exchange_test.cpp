@@ -381,6 +381,79 @@ TEST_F(ExchangeTest, ProxyKeepsItsConnectionAndResendsOnceWhenItWasClosed) {
             "Proxy-Connection: Keep-Alive\r\nUser-Agent: test/1");
 }
 
+TEST_F(ExchangeTest, KeptProxyConnectionIsDroppedWhenTheFramingIsInDoubt) {
+  const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nevil!";
+  struct Case {
+    const char* name;
+    std::string first;  // the answer to the first request on the first connection
+    int delay_ms;       // then this pause, then
+    std::string later;  // these bytes
+    int rc;
+    const char* body;
+  } cases[] = {
+      {"bytes past the Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok" + smuggled, 0, "", 1,
+       "ok"},
+      {"bytes arriving after the response", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 30, smuggled, 1,
+       "ok"},
+      {"Transfer-Encoding and Content-Length",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n2\r\nok\r\n0\r\n\r\n", 0, "", 1,
+       "ok"},
+      {"two different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 7\r\n\r\nok" + smuggled,
+       0, "", -3012, "<none>"},
+      {"a list of different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2, 7\r\n\r\nok" + smuggled, 0, "", -3012,
+       "<none>"},
+  };
+  for (const Case& c : cases) {
+    FakeServer proxy([&](Conn& conn, int index) {
+      for (int i = 0;; ++i) {
+        std::string req = conn.read_request(1000);
+        if (req.empty()) return;
+        if (index == 0 && i == 0) {
+          conn.send(c.first);
+          if (c.delay_ms > 0) conn.sleep_ms(c.delay_ms);
+          conn.send(c.later);
+        } else {
+          conn.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ngood");
+        }
+      }
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    Result r = ex.run("http://origin.example/a");
+    EXPECT_EQ(r.rc, c.rc) << c.name;
+    EXPECT_EQ(r.body, c.body) << c.name;
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    EXPECT_EQ(ex.run("http://origin.example/b").body, "good") << c.name;
+    EXPECT_EQ(proxy.connections(), 2) << c.name;
+  }
+  {
+    // The same length twice is no doubt: the connection stays.
+    FakeServer proxy([&](Conn& conn, int) {
+      while (!conn.read_request(1000).empty())
+        conn.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok");
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    EXPECT_EQ(ex.run("http://origin.example/a").body, "ok");
+    EXPECT_EQ(ex.run("http://origin.example/b").body, "ok");
+    EXPECT_EQ(proxy.connections(), 1);
+  }
+}
+
+TEST_F(ExchangeTest, KeptProxyConnectionServesOneOriginOnly) {
+  FakeServer proxy([&](Conn& conn, int) {
+    for (;;) {
+      std::string req = conn.read_request(1000);
+      if (req.empty()) return;
+      proxy.record(req.substr(0, req.find("\r\n")));
+      conn.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    }
+  });
+  Exchange ex("127.0.0.1", proxy.port());
+  for (const char* url : {"http://a.example/1", "http://a.example/2", "http://b.example/3", "http://a.example:81/4"})
+    EXPECT_EQ(ex.run(url).body, "ok") << url;
+  EXPECT_EQ(proxy.connections(), 3);
+  EXPECT_EQ(proxy.requests().size(), 4u);
+}
+
 TEST_F(ExchangeTest, TunnelRefusedOrGarbledAndEndToEndHeaders) {
   for (const char* reply : {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
                             "Content-Length: 4\r\n\r\ndeny",
