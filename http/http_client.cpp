@@ -177,7 +177,8 @@ struct emitter {
   }
 };
 
-void emit_request(const http_init* h, int method, emitter* e, bool* has_content_type) {
+void emit_request(const http_init* h, int method, const char* proxy_authorization, emitter* e,
+                  bool* has_content_type) {
   const http_url* u = h->url;
   int body = (method != HTTP_CONNECT && u->post_data != nullptr) ? u->post_length : 0;
   if (method == HTTP_CONNECT) {
@@ -217,12 +218,16 @@ void emit_request(const http_init* h, int method, emitter* e, bool* has_content_
   *has_content_type = false;
   for (const header_list* list : {&h->head, &h->connect_head}) {
     for (const http_header* n = list->first; n != nullptr; n = n->next) {
-      // The origin's credentials are not the proxy's business.
+      // The origin's credentials are not the proxy's business; an answer to the proxy's
+      // challenge replaces the credentials the caller gave it.
       if (method == HTTP_CONNECT && http_span_iequals(n->name, std::strlen(n->name), "Authorization")) continue;
+      if (proxy_authorization != nullptr && http_span_iequals(n->name, std::strlen(n->name), "Proxy-Authorization"))
+        continue;
       e->header(n->name, n->value);
       if (http_span_iequals(n->name, std::strlen(n->name), "Content-Type")) *has_content_type = true;
     }
   }
+  if (proxy_authorization != nullptr) e->header("Proxy-Authorization", proxy_authorization);
   if (h->user_agent != nullptr) e->header("User-Agent", h->user_agent);
   if (body > 0) {
     if (!*has_content_type) e->header("Content-Type", "application/x-www-form-urlencoded");
@@ -236,18 +241,19 @@ void emit_request(const http_init* h, int method, emitter* e, bool* has_content_
 
 }  // namespace
 
-int http_build_request(const http_init* handle, int method, char** out, size_t* out_len) {
+int http_build_request(const http_init* handle, int method, char** out, size_t* out_len,
+                       const char* proxy_authorization) {
   *out = nullptr;
   *out_len = 0;
   if (handle->server == nullptr && method != HTTP_GET && method != HTTP_POST) return HTTP_BAD_METHOD;
   emitter count;
   bool ct = false;
-  emit_request(handle, method, &count, &ct);
+  emit_request(handle, method, proxy_authorization, &count, &ct);
   auto* buf = static_cast<char*>(MEM_ALLOC(count.len + 1, 1));
   if (buf == nullptr) return HTTP_NO_MEMORY;
   emitter fill;
   fill.buf = buf;
-  emit_request(handle, method, &fill, &ct);
+  emit_request(handle, method, proxy_authorization, &fill, &ct);
   *out = buf;
   *out_len = fill.len;
   return HTTP_OK;

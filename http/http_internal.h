@@ -110,6 +110,10 @@ struct http_init {
   char* origin_scheme;
   char* origin_host;
   int origin_port;
+  // The proxy credentials the caller gave (qn_add_proxy_authorization, or a Digest proxy
+  // export), kept with the header list to answer the proxy's Digest challenge to CONNECT.
+  char* proxy_user;
+  char* proxy_password;
 };
 
 bool http_handle_valid(const http_init* handle);
@@ -153,8 +157,10 @@ void http_header_free_list(header_list* list);
 int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password);
 void free_http_url(http_url* url);
 // Builds the request for the handle's URL with method `method`; *out a new buffer of
-// *out_len bytes. 1, -2000, -3011.
-int http_build_request(const http_init* handle, int method, char** out, size_t* out_len);
+// *out_len bytes. proxy_authorization, when given, is sent instead of the handle's
+// Proxy-Authorization headers (the answer to the proxy's challenge). 1, -2000, -3011.
+int http_build_request(const http_init* handle, int method, char** out, size_t* out_len,
+                       const char* proxy_authorization = nullptr);
 
 // ---- Response framing (http_client.cpp, http_chunked.cpp) --------------------------------
 enum http_framing : int {
@@ -237,6 +243,13 @@ struct digest_challenge {
 // Parses the auth-params of a Digest challenge value ("Digest realm=..., nonce=...").
 // 1 when it is a Digest challenge, 0 otherwise.
 int http_parse_digest_challenge(const char* value, size_t len, digest_challenge* out);
+// The value of Digest credentials for one request (method and request-target) with realm
+// and nonce, and the qop, opaque and algorithm of challenge c when given; *out a new
+// string. 1; -1 (a value with a control byte, or an unsupported algorithm); -2000.
+int http_digest_credentials(const char* realm, const char* nonce, const digest_challenge* c, const char* user,
+                            const char* password, const char* method, const char* target, char** out);
+// Releases the remembered proxy credentials (the password's bytes cleared first).
+void http_forget_proxy_credentials(http_init* handle);
 
 // ---- Transport (http_socket.cpp) ---------------------------------------------------------
 int http_open_connection(http_init* handle, const char* host, int port);

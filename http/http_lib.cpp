@@ -303,6 +303,7 @@ extern "C" PARSEK_API int qn_free_http_info(http_init* handle) {
   http_close_socket(handle);
   http_debug("qn_free_http_info : http_init->head [0x%x] \n", ptr32(handle->head.first));
   http_header_free_list(&handle->head);
+  http_forget_proxy_credentials(handle);
   http_debug("qn_free_http_info : http_init->connect_head [0x%x] \n", ptr32(handle->connect_head.first));
   http_header_free_list(&handle->connect_head);
   MEM_FREE(handle->kept_host);
@@ -325,6 +326,7 @@ extern "C" PARSEK_API int __qn_free_http_info(void) { return HTTP_OK; }
 extern "C" PARSEK_API int qn_free_http_header(http_init* handle) {
   if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
   http_header_free_list(&handle->head);
+  http_forget_proxy_credentials(handle);
   return HTTP_OK;
 }
 

@@ -106,15 +106,21 @@ PARSEK_API int qn_get_header_value(const char* name, char** value, const char* h
 PARSEK_API int qn_get_header_information(http_header** list, const char* header_block);
 
 /* Basic credentials as an Authorization / Proxy-Authorization header. password may be
- * NULL. Result of qn_add_header, or -2002 (user NULL), -2000. */
+ * NULL. The proxy's user and password are also kept with the header list (until
+ * qn_free_http_header): when the proxy answers a CONNECT with 407 and a Digest
+ * challenge, the library answers it once itself (method CONNECT, digest-uri host:port).
+ * Result of qn_add_header, or -2002 (user NULL), -2000. */
 PARSEK_API int qn_add_authorization(http_init* handle, const char* user, const char* password);
 PARSEK_API int qn_add_proxy_authorization(http_init* handle, const char* user, const char* password);
 
 /* Digest credentials for uri (a path or a full URL) with the parameters of the last
  * challenge read by get_digest_info for this realm and nonce; the method is the one of the
  * handle's current URL. Quoted values are sent escaped; a username, realm, nonce or uri
- * with a control byte gives -1. Result of qn_add_header, or -2000, -2002 (info or nonce
- * NULL), -1. */
+ * with a control byte gives -1. For the proxy a full URL is sent as the request line
+ * carries it (scheme://host:port/path?query), and the user and password are kept as by
+ * qn_add_proxy_authorization; with info->nonce NULL (no challenge yet) only that is done,
+ * no header is added and uri may be NULL. Result of qn_add_header, or -2000, -2002 (info,
+ * uri or, for the server, nonce NULL), -1. */
 PARSEK_API int qn_add_digest_authorization(http_init* handle, digest_info* info, const char* uri);
 PARSEK_API int qn_add_digest_proxy_authorization(http_init* handle, digest_info* info, const char* uri);
 

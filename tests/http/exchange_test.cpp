@@ -2,6 +2,7 @@
 // good responses, garbage, trickles, silence or a close at the wrong moment; the status
 // and data-connection callbacks; the proxy tunnel; the library log; the export table.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -485,6 +486,99 @@ TEST_F(ExchangeTest, TunnelRefusedOrGarbledAndEndToEndHeaders) {
             "GET /a HTTP/1.1\r\nHost: origin.example:8443\r\nProxy-Connection: Keep-Alive\r\n"
             "Proxy-Authorization: Basic dTpw\r\nX-A:  1\r\nX-B:  2\r\nUser-Agent: test/1\r\n\r\n");
   MEM_FREE(req);
+}
+
+namespace {
+std::string md5_hex(const std::string& text) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(text.data(), text.size(), out, &n, EVP_md5(), nullptr);
+  std::string hex;
+  char b[3];
+  for (unsigned int i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", out[i]);
+    hex += b;
+  }
+  return hex;
+}
+// The value of parameter name in a credentials header value ('name="v"' or 'name=v').
+std::string param_of(const std::string& v, const std::string& name) {
+  size_t p = v.find(name + "=");
+  if (p == std::string::npos) return "<absent>";
+  p += name.size() + 1;
+  if (v[p] == '"') return v.substr(p + 1, v.find('"', p + 1) - p - 1);
+  return v.substr(p, v.find_first_of(",\r", p) - p);
+}
+}  // namespace
+
+TEST_F(ExchangeTest, ProxyDigestChallengeToConnectIsAnsweredOnce) {
+  const std::string challenge =
+      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"carrier\"\r\n"
+      "Proxy-Authenticate: Digest realm=\"carrier\", nonce=\"abc\", qop=\"auth\", opaque=\"xyz\"\r\n"
+      "Content-Length: 6\r\n\r\ndenied";
+  enum Given { kBasic, kDigestOnly, kNone };
+  struct Case {
+    const char* name;
+    Given given;
+    bool refuse_twice;
+    int rc;
+    int connections;
+  } cases[] = {
+      {"Basic credentials, then the Digest answer", kBasic, false, 1, 2},
+      {"credentials kept for the Digest answer only", kDigestOnly, false, 1, 2},
+      {"no credentials", kNone, false, -3015, 1},
+      {"a second refusal", kBasic, true, -3015, 2},
+  };
+  for (const Case& c : cases) {
+    FakeServer proxy([&](Conn& conn, int index) {
+      std::string req = conn.read_request();
+      proxy.record(req);
+      if (index == 0 || c.refuse_twice)
+        conn.send(challenge);
+      else
+        conn.send("HTTP/1.1 200 Connection established\r\n\r\n");
+      conn.read_some(1, 500);
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    ASSERT_EQ(qn_http_url(ex.h, "https://origin.example:8443/a", nullptr, 0), 1);
+    qn_add_authorization(ex.h, "origin-user", "origin-password");
+    if (c.given == kBasic) {
+      ASSERT_EQ(qn_add_proxy_authorization(ex.h, "u", "p"), 1);
+    }
+    digest_info only{};
+    only.username = const_cast<char*>("u");
+    only.password = const_cast<char*>("p");
+    if (c.given == kDigestOnly) {
+      ASSERT_EQ(qn_add_digest_proxy_authorization(ex.h, &only, nullptr), 1);
+    }
+    ex.h->secure = 1;
+    ASSERT_EQ(http_open_connection(ex.h, "127.0.0.1", proxy.port()), 1);
+    EXPECT_EQ(http_open_tunnel(ex.h), c.rc) << c.name;
+    http_close_socket(ex.h);
+    EXPECT_EQ(proxy.connections(), c.connections) << c.name;
+    auto reqs = proxy.requests();
+    ASSERT_EQ(reqs.size(), static_cast<size_t>(c.connections)) << c.name;
+    EXPECT_EQ(reqs[0].find("Authorization: Basic b3JpZ2lu"), std::string::npos) << c.name;  // never the origin's
+    EXPECT_EQ(reqs[0].find("Proxy-Authorization") != std::string::npos, c.given == kBasic) << c.name;
+    if (c.connections < 2) continue;
+    // The answer: method CONNECT, digest-uri host:port, the challenge's qop and opaque,
+    // and no Basic credentials beside it.
+    const std::string& second = reqs[1];
+    EXPECT_EQ(second.rfind("CONNECT origin.example:8443 HTTP/1.1\r\nHost: origin.example:8443\r\n"
+                           "Proxy-Connection: Keep-Alive\r\nProxy-Authorization: Digest username=\"u\",realm=\"carrier\","
+                           "nonce=\"abc\",uri=\"origin.example:8443\",response=\"",
+                           0),
+              0u)
+        << second;
+    EXPECT_EQ(second.find("Basic"), std::string::npos) << second;
+    size_t line = second.find("Proxy-Authorization: ");
+    std::string value = second.substr(line, second.find("\r\n", line) - line);
+    EXPECT_EQ(param_of(value, "opaque"), "xyz");
+    std::string cnonce = param_of(value, "cnonce");
+    std::string ha1 = md5_hex("u:carrier:p");
+    std::string ha2 = md5_hex("CONNECT:origin.example:8443");
+    EXPECT_EQ(param_of(value, "response"), md5_hex(ha1 + ":abc:00000001:" + cnonce + ":auth:" + ha2)) << value;
+  }
 }
 
 TEST_F(ExchangeTest, TlsPeerSendingGarbageOrAnAlert) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <crypt.h>
 #include <cstdio>
 #include <csignal>
 #include <cstdlib>
@@ -297,14 +298,29 @@ bool start_lighttpd(ServerProcess* p, const TempDir& dir, int port, std::string*
   return p->start({"/usr/sbin/lighttpd", "-D", "-f", d + "/lighttpd.conf"}, d + "/lighttpd.out", {port}, why);
 }
 
-bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why) {
+bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why, ProxyAuth auth) {
   const std::string d = dir.path();
   // squid gives up root for its own user: its files must be writable by that user.
   chmod(d.c_str(), 0777);
+  std::string access = "http_access allow all\n";
+  if (auth == ProxyAuth::basic) {
+    // basic_ncsa_auth reads crypt(3) hashes.
+    crypt_data data{};
+    const char* hash = crypt_r("handset", "$6$vyratest$", &data);
+    dir.write("basic.passwd", std::string("carrier:") + (hash != nullptr ? hash : "*") + "\n");
+    access = "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + d +
+             "/basic.passwd\nauth_param basic realm vyra-proxy\nauth_param basic children 2 startup=1 idle=1\n";
+  } else if (auth == ProxyAuth::digest) {
+    dir.write("digest.passwd", "carrier:handset\n");
+    access = "auth_param digest program /usr/lib/squid/digest_file_auth " + d +
+             "/digest.passwd\nauth_param digest realm vyra-proxy\nauth_param digest children 2 startup=1 idle=1\n";
+  }
+  if (auth != ProxyAuth::none)
+    access += "acl authenticated proxy_auth REQUIRED\nhttp_access allow authenticated\nhttp_access deny all\n";
   std::string conf = "http_port 127.0.0.1:" + std::to_string(port) + "\npid_filename " + d +
                      "/squid.pid\ncache_log " + d + "/cache.log\naccess_log none\ncache deny all\n"
                      "cache_mem 4 MB\ncoredump_dir " + d + "\nnetdb_filename none\npinger_enable off\n"
-                     "shutdown_lifetime 0 seconds\nacl CONNECT method CONNECT\nhttp_access allow all\n"
+                     "shutdown_lifetime 0 seconds\nacl CONNECT method CONNECT\n" + access +
                      "via off\nforwarded_for delete\n";
   dir.write("squid.conf", conf);
   return p->start({"/usr/sbin/squid", "-N", "-n", "vyra" + std::to_string(port), "-f", d + "/squid.conf"}, d + "/squid.out", {port}, why);

@@ -65,7 +65,11 @@ bool start_nginx(ServerProcess* p, const TempDir& dir, const TestPki& pki, int h
 // lighttpd serving dir/www with Digest auth below /digest/ and Basic auth below /basic/
 // (realm "vyra", user alice, password wonder).
 bool start_lighttpd(ServerProcess* p, const TempDir& dir, int port, std::string* why);
-// squid on port, allowing CONNECT to any loopback port, caching nothing.
-bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why);
+// squid on port, allowing CONNECT to any loopback port, caching nothing; with proxy
+// authentication by Debian's helpers when auth asks for it (realm "vyra-proxy", user
+// carrier, password handset), through password files it writes into dir.
+enum class ProxyAuth { none, basic, digest };
+bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why,
+                 ProxyAuth auth = ProxyAuth::none);
 
 }  // namespace http_test
