@@ -12,8 +12,8 @@ inline bool token_char(char c) {
   return c > 32 && c < 127 && std::strchr("()<>@,;:\\\"/[]?={}", c) == nullptr;
 }
 
-// One "name: value" piece of the list. Pieces without a colon, and names that are not
-// header names (they would corrupt every later request), are ignored.
+// One "name: value" piece of the list. Pieces without a colon, names that are not header
+// names and values with control bytes (they would corrupt every later request) are ignored.
 int add_piece(http_init* handle, const char* p, size_t n) {
   const void* colon = n > 0 ? std::memchr(p, ':', n) : nullptr;
   if (colon == nullptr) return HTTP_OK;
@@ -31,8 +31,12 @@ int add_piece(http_init* handle, const char* p, size_t n) {
   size_t vl = 0;
   for (size_t i = name_end + 1; i < n; ++i) {
     if (p[i] == '\\' && i + 1 < n && p[i + 1] == '"') continue;
-    if (p[i] == '\r' || p[i] == '\n') continue;
     value[vl++] = p[i];
+  }
+  // A value that would add lines to every later request is ignored like a bad name.
+  if (!http_text_ok(value, vl, http_text::header_value)) {
+    MEM_FREE(value);
+    return HTTP_OK;
   }
   int rc = http_header_append(&handle->connect_head, &handle->connect_head_length, p + nb, ne - nb, value, vl);
   MEM_FREE(value);

@@ -427,6 +427,7 @@ TEST(EndToEndHeaders, QuotedListKeepsLeadingBlanks) {
       {"\"X-A: \\\"q\\\"\"", {{"X-A", " \"q\""}}},
       {"nocolon,also none", {}},
       {":empty,Bad Name: x,X-C:3", {{"X-C", "3"}}},
+      {"X-A: 1\r\nX-Injected: 2,X-B: \x01,X-C: tab\tok", {{"X-C", " tab\tok"}}},
       {"\"", {}},
       {"", {}},
   };
