@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -128,6 +129,11 @@ int http_open_connection(http_init* handle, const char* host, int port) {
     return HTTP_SOCKET_FAILED;
   }
   handle->socket = fd;
+  // Every request and every TLS flight is written whole: nothing is gained by holding a
+  // segment back until the last one is acknowledged (it would delay the request after the
+  // handshake's last flight by a round trip).
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
     http_status(cb, 0, 0, kTextConnecting);

@@ -3,6 +3,9 @@
 #include "http/tlsengine/tls_engine.h"
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -125,6 +128,107 @@ BIO_METHOD* bio_method() {
     g_bio_method = m;
   }
   return g_bio_method;
+}
+
+// ------------------------------------------------------------------ the system's roots
+// The system's trust store (the CA bundle file and the hashed directory, or what
+// SSL_CERT_FILE and SSL_CERT_DIR name) is loaded once per process, not once per
+// handshake: reading the bundle costs far more than a handshake. Each context reaches it
+// through a look-up that hands the store's certificates for an issuer's name to the
+// context's own store, which holds the caller's roots.
+//
+// The loaded store is published without a lock; a change of the environment or of the
+// bundle file loads a new one, and the old one stays reachable (and in use by contexts
+// that took it) until the process ends.
+
+struct system_roots {
+  std::string file, dir;  // the names in force when it was loaded
+  time_t file_mtime;
+  long file_mtime_ns;
+  X509_STORE* store;
+  system_roots* previous;
+};
+std::atomic<system_roots*> g_system_roots{nullptr};
+std::atomic<X509_LOOKUP_METHOD*> g_roots_lookup{nullptr};
+
+std::string env_or(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : fallback;
+}
+
+X509_STORE* system_store() {
+  std::string file = env_or(X509_get_default_cert_file_env(), X509_get_default_cert_file());
+  std::string dir = env_or(X509_get_default_cert_dir_env(), X509_get_default_cert_dir());
+  struct stat st{};
+  if (::stat(file.c_str(), &st) != 0) st = {};
+  system_roots* have = g_system_roots.load(std::memory_order_acquire);
+  if (have != nullptr && have->file == file && have->dir == dir && have->file_mtime == st.st_mtim.tv_sec &&
+      have->file_mtime_ns == st.st_mtim.tv_nsec)
+    return have->store;
+  X509_STORE* store = X509_STORE_new();
+  if (store == nullptr) return nullptr;
+  if (X509_STORE_set_default_paths(store) != 1) ERR_clear_error();
+  auto* made = new (std::nothrow) system_roots{file, dir, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, store, have};
+  if (made == nullptr) {
+    X509_STORE_free(store);
+    return have != nullptr ? have->store : nullptr;
+  }
+  if (!g_system_roots.compare_exchange_strong(have, made, std::memory_order_acq_rel)) {
+    // Another thread published first: use its store.
+    X509_STORE_free(store);
+    delete made;
+    return have->store;
+  }
+  return store;
+}
+
+// Every certificate the system store has for name goes into the asking store; the first
+// is the answer.
+int roots_by_subject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
+  if (type != X509_LU_X509) return 0;
+  auto* system = static_cast<X509_STORE*>(X509_LOOKUP_get_method_data(lookup));
+  X509_STORE* own = X509_LOOKUP_get_store(lookup);
+  X509_STORE_CTX* search = X509_STORE_CTX_new();
+  if (search == nullptr || X509_STORE_CTX_init(search, system, nullptr, nullptr) != 1) {
+    X509_STORE_CTX_free(search);
+    return 0;
+  }
+  int found = 0;
+  X509_OBJECT* first = X509_STORE_CTX_get_obj_by_subject(search, X509_LU_X509, const_cast<X509_NAME*>(name));
+  if (first != nullptr) {
+    // The same name may belong to several certificates (a renewed or cross-signed CA).
+    STACK_OF(X509)* all = X509_STORE_CTX_get1_certs(search, const_cast<X509_NAME*>(name));
+    for (int i = 0; all != nullptr && i < sk_X509_num(all); ++i) X509_STORE_add_cert(own, sk_X509_value(all, i));
+    sk_X509_pop_free(all, X509_free);
+    found = X509_OBJECT_set1_X509(ret, X509_OBJECT_get0_X509(first));
+    X509_OBJECT_free(first);
+  }
+  X509_STORE_CTX_free(search);
+  ERR_clear_error();
+  return found;
+}
+
+X509_LOOKUP_METHOD* roots_lookup_method() {
+  X509_LOOKUP_METHOD* m = g_roots_lookup.load(std::memory_order_acquire);
+  if (m != nullptr) return m;
+  X509_LOOKUP_METHOD* made = X509_LOOKUP_meth_new("parsek system roots");
+  if (made == nullptr) return nullptr;
+  X509_LOOKUP_meth_set_get_by_subject(made, roots_by_subject);
+  if (!g_roots_lookup.compare_exchange_strong(m, made, std::memory_order_acq_rel)) {
+    X509_LOOKUP_meth_free(made);
+    return m;
+  }
+  return made;
+}
+
+// Makes the system's roots reachable from ctx's store.
+void add_system_roots(SSL_CTX* ctx) {
+  X509_STORE* system = system_store();
+  X509_LOOKUP_METHOD* method = roots_lookup_method();
+  if (system == nullptr || method == nullptr) return;
+  X509_LOOKUP* lookup = X509_STORE_add_lookup(SSL_CTX_get_cert_store(ctx), method);
+  if (lookup != nullptr) X509_LOOKUP_set_method_data(lookup, system);
+  ERR_clear_error();
 }
 
 // ------------------------------------------------------------------ verification
@@ -297,8 +401,8 @@ TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
   SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
   SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
   // The system's trust store: the CA bundle file and the hashed directory, or the ones
-  // SSL_CERT_FILE and SSL_CERT_DIR name.
-  if (SSL_CTX_set_default_verify_paths(e->ssl_ctx) != 1) ERR_clear_error();
+  // SSL_CERT_FILE and SSL_CERT_DIR name, loaded once for the process.
+  add_system_roots(e->ssl_ctx);
   SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
   SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
   SSL_CTX_set_read_ahead(e->ssl_ctx, 1);
@@ -430,6 +534,58 @@ bool is_pem(const unsigned char* data, uint32_t length) {
   return length - i >= sizeof kBegin - 1 && std::memcmp(data + i, kBegin, sizeof kBegin - 1) == 0;
 }
 
+// The certificates in bytes (DER, or PEM with one or more), or none.
+std::vector<X509*> parse_certificates(const unsigned char* data, uint32_t length) {
+  std::vector<X509*> out;
+  if (is_pem(data, length)) {
+    BIO* bio = BIO_new_mem_buf(data, static_cast<int>(length));
+    while (X509* x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) out.push_back(x);
+    BIO_free(bio);
+  } else {
+    const unsigned char* p = data;
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(length));
+    if (x != nullptr && p == data + length)
+      out.push_back(x);
+    else
+      X509_free(x);
+  }
+  ERR_clear_error();
+  return out;
+}
+
+// Certificates parsed before, by their bytes: a device hands the same roots to every
+// handle, and parsing one costs about as much as the rest of a set-up. Published without
+// a lock, newest first; entries stay for the process (at most kMaxParsedRoots of them).
+struct parsed_roots {
+  std::string bytes;
+  std::vector<X509*> certs;
+  parsed_roots* next;
+};
+constexpr int kMaxParsedRoots = 32;
+std::atomic<parsed_roots*> g_parsed_roots{nullptr};
+
+// The certificates of bytes with a reference of the caller's own on each.
+std::vector<X509*> certificates_of(const unsigned char* data, uint32_t length) {
+  parsed_roots* head = g_parsed_roots.load(std::memory_order_acquire);
+  int count = 0;
+  for (parsed_roots* r = head; r != nullptr; r = r->next, ++count) {
+    if (r->bytes.size() == length && std::memcmp(r->bytes.data(), data, length) == 0) {
+      for (X509* x : r->certs) X509_up_ref(x);
+      return r->certs;
+    }
+  }
+  std::vector<X509*> certs = parse_certificates(data, length);
+  if (certs.empty() || count >= kMaxParsedRoots) return certs;
+  auto* entry = new (std::nothrow) parsed_roots{std::string(reinterpret_cast<const char*>(data), length), certs, head};
+  if (entry == nullptr) return certs;
+  for (X509* x : certs) X509_up_ref(x);  // the entry's own references
+  if (!g_parsed_roots.compare_exchange_strong(head, entry, std::memory_order_acq_rel)) {
+    for (X509* x : certs) X509_free(x);
+    delete entry;
+  }
+  return certs;
+}
+
 }  // namespace
 
 TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert) {
@@ -437,26 +593,9 @@ TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert) {
   if (e == nullptr) return TLSNoContext;
   if (cert == nullptr || cert->data == nullptr || cert->length == 0 || cert->length > INT32_MAX)
     return TLSBadArgument;
-  if (is_pem(cert->data, cert->length)) {
-    // PEM text, as many servers hand out their roots: every certificate in it.
-    BIO* bio = BIO_new_mem_buf(cert->data, static_cast<int>(cert->length));
-    int added = 0;
-    while (X509* x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
-      add_root(e, x);
-      ++added;
-    }
-    BIO_free(bio);
-    ERR_clear_error();
-    return added > 0 ? TLSNoErr : TLSBadCertificate;
-  }
-  const unsigned char* p = cert->data;
-  X509* x = d2i_X509(nullptr, &p, static_cast<long>(cert->length));
-  if (x == nullptr || p != cert->data + cert->length) {
-    X509_free(x);
-    ERR_clear_error();
-    return TLSBadCertificate;
-  }
-  add_root(e, x);
+  std::vector<X509*> certs = certificates_of(cert->data, cert->length);
+  if (certs.empty()) return TLSBadCertificate;
+  for (X509* x : certs) add_root(e, x);
   return TLSNoErr;
 }
 
