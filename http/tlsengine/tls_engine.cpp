@@ -51,7 +51,7 @@ struct engine {
   std::string peer_name;
   std::vector<uint16_t> suites;
   std::vector<X509*> roots;
-  SSL_CTX* ssl_ctx = nullptr;
+  X509_STORE* trust = nullptr;  // the caller's roots, and the system's through a look-up
   SSL* ssl = nullptr;
 };
 
@@ -221,12 +221,12 @@ X509_LOOKUP_METHOD* roots_lookup_method() {
   return made;
 }
 
-// Makes the system's roots reachable from ctx's store.
-void add_system_roots(SSL_CTX* ctx) {
+// Makes the system's roots reachable from store.
+void add_system_roots(X509_STORE* store) {
   X509_STORE* system = system_store();
   X509_LOOKUP_METHOD* method = roots_lookup_method();
   if (system == nullptr || method == nullptr) return;
-  X509_LOOKUP* lookup = X509_STORE_add_lookup(SSL_CTX_get_cert_store(ctx), method);
+  X509_LOOKUP* lookup = X509_STORE_add_lookup(store, method);
   if (lookup != nullptr) X509_LOOKUP_set_method_data(lookup, system);
   ERR_clear_error();
 }
@@ -266,8 +266,10 @@ uint16_t chain_code(int err) {
   }
 }
 
-int verify_chain(X509_STORE_CTX* store, void* arg) {
-  auto* e = static_cast<engine*>(arg);
+int verify_chain(X509_STORE_CTX* store, void*) {
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* e = ssl != nullptr ? static_cast<engine*>(SSL_get_app_data(ssl)) : nullptr;
+  if (e == nullptr) return 0;
   int ok = X509_verify_cert(store);
   int err = ok == 1 ? X509_V_OK : X509_STORE_CTX_get_error(store);
   uint16_t code = chain_code(err);
@@ -387,32 +389,51 @@ uint32_t TLSGetContextSize(uint32_t work_buffer_size) {
   return static_cast<uint32_t>(sizeof(engine) + 16);
 }
 
+namespace {
+
+// The settings every context shares, made once for the process (an SSL_CTX costs more to
+// make than the rest of a set-up): TLS 1.2 at least, no session cache, the peer verified
+// through verify_chain against the context's own store.
+std::atomic<SSL_CTX*> g_client_ctx{nullptr};
+
+SSL_CTX* client_ctx() {
+  SSL_CTX* have = g_client_ctx.load(std::memory_order_acquire);
+  if (have != nullptr) return have;
+  SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+  if (made == nullptr) return nullptr;
+  SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+  SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_cert_verify_callback(made, verify_chain, nullptr);
+  SSL_CTX_set_read_ahead(made, 1);
+  if (!g_client_ctx.compare_exchange_strong(have, made, std::memory_order_acq_rel)) {
+    SSL_CTX_free(made);
+    return have;
+  }
+  return made;
+}
+
+}  // namespace
+
 TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
   if (context == nullptr) return TLSNoContext;
   if (work_buffer_size == 0) return TLSBadArgument;
   auto* e = new (place(context)) engine();
   e->work_size = work_buffer_size;
-  e->ssl_ctx = SSL_CTX_new(TLS_client_method());
-  if (e->ssl_ctx == nullptr) {
+  SSL_CTX* shared = client_ctx();
+  e->trust = X509_STORE_new();
+  e->ssl = shared != nullptr && e->trust != nullptr ? SSL_new(shared) : nullptr;
+  if (e->ssl == nullptr || SSL_set1_verify_cert_store(e->ssl, e->trust) != 1) {
+    SSL_free(e->ssl);
+    X509_STORE_free(e->trust);
     e->~engine();
     std::memset(static_cast<void*>(e), 0, sizeof(engine));
+    ERR_clear_error();
     return TLSHandshakeFailed;
   }
-  SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
-  SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
   // The system's trust store: the CA bundle file and the hashed directory, or the ones
   // SSL_CERT_FILE and SSL_CERT_DIR name, loaded once for the process.
-  add_system_roots(e->ssl_ctx);
-  SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
-  SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
-  SSL_CTX_set_read_ahead(e->ssl_ctx, 1);
-  e->ssl = SSL_new(e->ssl_ctx);
-  if (e->ssl == nullptr) {
-    SSL_CTX_free(e->ssl_ctx);
-    e->~engine();
-    std::memset(static_cast<void*>(e), 0, sizeof(engine));
-    return TLSHandshakeFailed;
-  }
+  add_system_roots(e->trust);
   SSL_set_app_data(e->ssl, e);
   SSL_set_info_callback(e->ssl, info_callback);
   SSL_set_connect_state(e->ssl);
@@ -523,7 +544,7 @@ void add_root(engine* e, X509* cert) {
       return;
     }
   }
-  if (X509_STORE_add_cert(SSL_CTX_get_cert_store(e->ssl_ctx), cert) != 1) ERR_clear_error();
+  if (X509_STORE_add_cert(e->trust, cert) != 1) ERR_clear_error();
   e->roots.push_back(cert);
 }
 
@@ -682,7 +703,7 @@ TLSErr TLSDeleteContext(void* context) {
   engine* e = get(context);
   if (e == nullptr) return TLSNoContext;
   if (e->ssl != nullptr) SSL_free(e->ssl);
-  if (e->ssl_ctx != nullptr) SSL_CTX_free(e->ssl_ctx);
+  X509_STORE_free(e->trust);
   for (X509* c : e->roots) X509_free(c);
   e->~engine();
   std::memset(static_cast<void*>(e), 0, sizeof(engine));
