@@ -55,8 +55,10 @@ void free_http_url(http_url* url) {
   HTTP_DELETE(url);
 }
 
-int http_parse_url(http_init* handle, const char* url, size_t len, http_url** out) {
+int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password) {
   *out = nullptr;
+  *user = nullptr;
+  *password = nullptr;
   auto* rec = HTTP_NEW(http_url);
   if (rec == nullptr) return HTTP_NO_MEMORY;
   int rc = HTTP_OK;
@@ -106,15 +108,9 @@ int http_parse_url(http_init* handle, const char* url, size_t len, http_url** ou
       size_t a = static_cast<size_t>(at);
       long colon = find_in(url, address, a, ":");
       size_t user_end = colon < 0 ? a : static_cast<size_t>(colon);
-      char* user = copy_span(url, address, user_end);
-      char* password = colon < 0 ? nullptr : copy_span(url, static_cast<size_t>(colon) + 1, a);
-      if (user == nullptr || (colon >= 0 && password == nullptr)) {
-        rc = HTTP_NO_MEMORY;
-      } else {
-        rc = qn_add_authorization(handle, user, password);
-      }
-      MEM_FREE(user);
-      MEM_FREE(password);
+      *user = copy_span(url, address, user_end);
+      *password = colon < 0 ? nullptr : copy_span(url, static_cast<size_t>(colon) + 1, a);
+      if (*user == nullptr || (colon >= 0 && *password == nullptr)) rc = HTTP_NO_MEMORY;
       host_start = a + 1;
     }
   }
@@ -143,6 +139,10 @@ int http_parse_url(http_init* handle, const char* url, size_t len, http_url** ou
 
   if (rc != HTTP_OK) {
     free_http_url(rec);
+    MEM_FREE(*user);
+    MEM_FREE(*password);
+    *user = nullptr;
+    *password = nullptr;
     return rc;
   }
   rec->method = HTTP_GET;
@@ -177,7 +177,8 @@ struct emitter {
   }
 };
 
-void emit_request(const http_init* h, int method, emitter* e, bool* has_content_type) {
+void emit_request(const http_init* h, int method, const char* proxy_authorization, emitter* e,
+                  bool* has_content_type) {
   const http_url* u = h->url;
   int body = (method != HTTP_CONNECT && u->post_data != nullptr) ? u->post_length : 0;
   if (method == HTTP_CONNECT) {
@@ -217,10 +218,16 @@ void emit_request(const http_init* h, int method, emitter* e, bool* has_content_
   *has_content_type = false;
   for (const header_list* list : {&h->head, &h->connect_head}) {
     for (const http_header* n = list->first; n != nullptr; n = n->next) {
+      // The origin's credentials are not the proxy's business; an answer to the proxy's
+      // challenge replaces the credentials the caller gave it.
+      if (method == HTTP_CONNECT && http_span_iequals(n->name, std::strlen(n->name), "Authorization")) continue;
+      if (proxy_authorization != nullptr && http_span_iequals(n->name, std::strlen(n->name), "Proxy-Authorization"))
+        continue;
       e->header(n->name, n->value);
       if (http_span_iequals(n->name, std::strlen(n->name), "Content-Type")) *has_content_type = true;
     }
   }
+  if (proxy_authorization != nullptr) e->header("Proxy-Authorization", proxy_authorization);
   if (h->user_agent != nullptr) e->header("User-Agent", h->user_agent);
   if (body > 0) {
     if (!*has_content_type) e->header("Content-Type", "application/x-www-form-urlencoded");
@@ -234,18 +241,19 @@ void emit_request(const http_init* h, int method, emitter* e, bool* has_content_
 
 }  // namespace
 
-int http_build_request(const http_init* handle, int method, char** out, size_t* out_len) {
+int http_build_request(const http_init* handle, int method, char** out, size_t* out_len,
+                       const char* proxy_authorization) {
   *out = nullptr;
   *out_len = 0;
   if (handle->server == nullptr && method != HTTP_GET && method != HTTP_POST) return HTTP_BAD_METHOD;
   emitter count;
   bool ct = false;
-  emit_request(handle, method, &count, &ct);
+  emit_request(handle, method, proxy_authorization, &count, &ct);
   auto* buf = static_cast<char*>(MEM_ALLOC(count.len + 1, 1));
   if (buf == nullptr) return HTTP_NO_MEMORY;
   emitter fill;
   fill.buf = buf;
-  emit_request(handle, method, &fill, &ct);
+  emit_request(handle, method, proxy_authorization, &fill, &ct);
   *out = buf;
   *out_len = fill.len;
   return HTTP_OK;
@@ -265,6 +273,39 @@ bool parse_decimal(const char* s, size_t len, uint64_t* out) {
   }
   *out = v;
   return true;
+}
+
+// Every Content-Length of a header block, on several lines or as a list on one, must
+// name the same length (RFC 9110 8.6). 1 with *present and *value; -3012 when one is not
+// a number or two disagree.
+int content_length_of(const char* block, size_t len, bool* present, uint64_t* value) {
+  *present = false;
+  *value = 0;
+  size_t from = 0;
+  while (from < len) {
+    size_t off = 0, vlen = 0;
+    int rc = http_find_header(block + from, len - from, "Content-Length", &off, &vlen);
+    if (rc == HTTP_HEADER_NOT_FOUND) break;
+    if (rc != HTTP_OK) return HTTP_MALFORMED;
+    const char* v = block + from + off;
+    for (size_t i = 0; i <= vlen;) {
+      size_t e = i;
+      while (e < vlen && v[e] != ',') ++e;
+      size_t b = i, t = e;
+      while (b < t && (v[b] == ' ' || v[b] == '\t')) ++b;
+      while (t > b && (v[t - 1] == ' ' || v[t - 1] == '\t')) --t;
+      uint64_t n = 0;
+      if (!parse_decimal(v + b, t - b, &n) || (*present && n != *value)) return HTTP_MALFORMED;
+      *present = true;
+      *value = n;
+      i = e + 1;
+    }
+    // On to the line after this one (the value ends before its CR LF).
+    const void* lf = std::memchr(v + vlen, '\n', len - (from + off + vlen));
+    if (lf == nullptr) break;
+    from = static_cast<size_t>(static_cast<const char*>(lf) - block) + 1;
+  }
+  return HTTP_OK;
 }
 
 // The last coding of a Transfer-Encoding value is "chunked".
@@ -323,18 +364,20 @@ int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof) 
       } else {
         int te = http_find_header(block, block_len, "Transfer-Encoding", &off, &vlen);
         if (te == HTTP_MALFORMED) return HTTP_MALFORMED;
+        bool has_length = false;
+        uint64_t length = 0;
+        if (content_length_of(block, block_len, &has_length, &length) != HTTP_OK) return HTTP_MALFORMED;
         if (te == HTTP_OK) {
           s->framing = last_coding_chunked(block + off, vlen) ? FRAMING_CHUNKED : FRAMING_CLOSE;
+          // Both framings at once (RFC 9112 6.3): the coding wins, the connection is
+          // not trusted with another response.
+          if (has_length) s->doubt = true;
+        } else if (has_length) {
+          if (length > http_max_response()) return HTTP_RECEIVE_FAILED;
+          s->content_length = length;
+          s->framing = FRAMING_LENGTH;
         } else {
-          int cl = http_find_header(block, block_len, "Content-Length", &off, &vlen);
-          if (cl == HTTP_MALFORMED) return HTTP_MALFORMED;
-          if (cl == HTTP_OK) {
-            if (!parse_decimal(block + off, vlen, &s->content_length)) return HTTP_MALFORMED;
-            if (s->content_length > http_max_response()) return HTTP_RECEIVE_FAILED;
-            s->framing = FRAMING_LENGTH;
-          } else {
-            s->framing = FRAMING_CLOSE;
-          }
+          s->framing = FRAMING_CLOSE;
         }
       }
       s->chunk_pos = s->body_start;
@@ -391,6 +434,9 @@ int split(const char* buf, size_t len, bool eof, bool connect_reply, http_respon
   if (rc == 0) return HTTP_MALFORMED;
   if (rc < 0) return rc;
   out->status = scan.status;
+  // Bytes past the framed end, or framing given twice: the connection cannot be trusted
+  // to deliver the next response where it should start.
+  out->doubt = scan.doubt || scan.end < len;
   out->header_block = copy_span(buf, scan.head_start, scan.body_start - 2);
   if (out->header_block == nullptr) return HTTP_NO_MEMORY;
   if (scan.end > scan.body_start) {

@@ -1,6 +1,7 @@
 // Basic and Digest credentials and the inspection of challenges.
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <openssl/evp.h>
 #include <sys/random.h>
 
@@ -42,6 +43,8 @@ char* http_base64(const unsigned char* data, size_t len) {
 
 namespace {
 
+int remember_proxy_credentials(http_init* handle, const char* user, const char* password);
+
 int add_basic(http_init* handle, const char* header, const char* user, const char* password) {
   if (user == nullptr) return HTTP_NULL_ARG;
   size_t ul = std::strlen(user);
@@ -75,7 +78,9 @@ extern "C" PARSEK_API int qn_add_authorization(http_init* handle, const char* us
 
 extern "C" PARSEK_API int qn_add_proxy_authorization(http_init* handle, const char* user,
                                                      const char* password) {
-  return add_basic(handle, "Proxy-Authorization", user, password);
+  int rc = add_basic(handle, "Proxy-Authorization", user, password);
+  if (rc == HTTP_OK) rc = remember_proxy_credentials(handle, user, password);
+  return rc;
 }
 
 // ------------------------------------------------------------------ challenge parsing
@@ -214,6 +219,8 @@ const digest_challenge* find_challenge(const char* realm, const char* nonce) {
   return nullptr;
 }
 
+bool field_ok(const char* text) { return http_text_ok(text, std::strlen(text), http_text::header_value); }
+
 http_header* first_www_authenticate(http_header* list) {
   for (http_header* n = list; n != nullptr; n = n->next) {
     if (n->name != nullptr && http_span_iequals(n->name, std::strlen(n->name), "WWW-Authenticate"))
@@ -236,6 +243,11 @@ extern "C" PARSEK_API int get_digest_info(digest_info* info, http_header* list) 
   digest_challenge c;
   if (h->value == nullptr || http_parse_digest_challenge(h->value, std::strlen(h->value), &c) != 1)
     return HTTP_OK;
+  // Values that go back into a request header: a challenge that would add lines to it
+  // (a bare CR or LF inside the quotes) is refused whole.
+  if ((c.has_realm && !field_ok(c.realm)) || (c.has_nonce && !field_ok(c.nonce)) ||
+      (c.has_opaque && !field_ok(c.opaque)))
+    return HTTP_INVALID_INPUT;
   char* realm = c.has_realm ? str_dup(c.realm) : nullptr;
   char* nonce = c.has_nonce ? str_dup(c.nonce) : nullptr;
   if ((c.has_realm && realm == nullptr) || (c.has_nonce && nonce == nullptr)) {
@@ -292,17 +304,107 @@ const char* digest_uri(const char* uri) {
   return path != nullptr ? path : "/";
 }
 
+// A value for a quoted-string: '"' and '\\' escaped. A tracked copy, released with it.
+class quoted {
+ public:
+  explicit quoted(const char* s) {
+    size_t n = std::strlen(s), extra = 0;
+    for (size_t i = 0; i < n; ++i) extra += (s[i] == '"' || s[i] == '\\') ? 1 : 0;
+    text_ = static_cast<char*>(MEM_ALLOC(n + extra + 1, 1));
+    if (text_ == nullptr) return;
+    for (size_t i = 0; i < n; ++i) {
+      if (s[i] == '"' || s[i] == '\\') text_[size_++] = '\\';
+      text_[size_++] = s[i];
+    }
+  }
+  ~quoted() { MEM_FREE(text_); }
+  quoted(const quoted&) = delete;
+  quoted& operator=(const quoted&) = delete;
+  bool ok() const { return text_ != nullptr; }
+  const char* text() const { return text_; }
+  size_t size() const { return size_; }
+
+ private:
+  char* text_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The request-target of a plain request through the proxy for a full URL, as the request
+// line carries it ("scheme://host:port/path?query"); NULL when it is not one.
+char* proxy_target(const char* uri) {
+  if (std::strstr(uri, "://") == nullptr) return nullptr;
+  http_url* u = nullptr;
+  char* user = nullptr;
+  char* password = nullptr;
+  if (http_parse_url(uri, std::strlen(uri), &u, &user, &password) != HTTP_OK) return nullptr;
+  MEM_FREE(user);
+  MEM_FREE(password);
+  size_t size = std::strlen(u->scheme) + std::strlen(u->host) + std::strlen(u->path) +
+                (u->query ? std::strlen(u->query) : 0) + 24;
+  auto* out = static_cast<char*>(MEM_ALLOC(size, 1));
+  if (out != nullptr)
+    std::snprintf(out, size, "%s://%s:%d%s%s%s", u->scheme, u->host, u->port, u->path, u->query ? "?" : "",
+                  u->query ? u->query : "");
+  free_http_url(u);
+  return out;
+}
+
+// Remembers the proxy credentials the caller gave, for the proxy's Digest challenge to a
+// CONNECT (answered by the tunnel itself). Replaces earlier ones.
+int remember_proxy_credentials(http_init* handle, const char* user, const char* password) {
+  char* u = str_dup(user);
+  char* p = str_dup(password ? password : "");
+  if (u == nullptr || p == nullptr) {
+    MEM_FREE(u);
+    MEM_FREE(p);
+    return HTTP_NO_MEMORY;
+  }
+  http_forget_proxy_credentials(handle);
+  handle->proxy_user = u;
+  handle->proxy_password = p;
+  return HTTP_OK;
+}
+
 int add_digest(http_init* handle, const char* header, digest_info* info, const char* uri, bool proxy) {
-  if (info == nullptr || info->nonce == nullptr || uri == nullptr) return HTTP_NULL_ARG;
+  if (info == nullptr) return HTTP_NULL_ARG;
+  if (proxy && info->nonce == nullptr && info->username != nullptr) {
+    // Credentials without a challenge yet: kept for the proxy's challenge to CONNECT.
+    if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
+    if (!field_ok(info->username)) return HTTP_INVALID_INPUT;
+    return remember_proxy_credentials(handle, info->username, info->password);
+  }
+  if (info->nonce == nullptr || uri == nullptr) return HTTP_NULL_ARG;
   const char* method =
       (http_handle_valid(handle) && handle->url != nullptr && handle->url->method == HTTP_POST) ? "POST" : "GET";
-  const char* target = proxy ? uri : digest_uri(uri);
-  const char* realm = info->realm ? info->realm : "";
-  const digest_challenge* c = find_challenge(info->realm, info->nonce);
+  char* normalised = proxy ? proxy_target(uri) : nullptr;
+  const char* target = proxy ? (normalised != nullptr ? normalised : uri) : digest_uri(uri);
+  char* value = nullptr;
+  int rc = http_digest_credentials(info->realm, info->nonce, find_challenge(info->realm, info->nonce),
+                                   info->username, info->password, method, target, &value);
+  MEM_FREE(normalised);
+  if (rc != HTTP_OK) return rc;
+  rc = qn_add_header(handle, header, value);
+  MEM_FREE(value);
+  if (rc == HTTP_OK && proxy && info->username != nullptr) rc = remember_proxy_credentials(handle, info->username, info->password);
+  return rc;
+}
+
+}  // namespace
+
+int http_digest_credentials(const char* realm, const char* nonce, const digest_challenge* c, const char* user,
+                            const char* password, const char* method, const char* target, char** out) {
+  *out = nullptr;
+  const char* username = user ? user : "";
+  if (realm == nullptr) realm = "";
+  const char* const fields[] = {username, realm, nonce, target};
+  for (const char* field : fields) {
+    if (!field_ok(field)) return HTTP_INVALID_INPUT;
+  }
+  if (c != nullptr && c->algorithm < 0) return HTTP_INVALID_INPUT;
   int algorithm = (c != nullptr && c->algorithm == 1) ? 1 : 0;
 
   char ha1[65], ha2[65], response[65];
-  if (!hasher(algorithm).add(info->username).add(":").add(realm).add(":").add(info->password).hex(ha1) ||
+  if (!hasher(algorithm).add(username).add(":").add(realm).add(":").add(password).hex(ha1) ||
       !hasher(algorithm).add(method).add(":").add(target).hex(ha2))
     return HTTP_NO_MEMORY;
   char cnonce[33] = {0};
@@ -315,31 +417,37 @@ int add_digest(http_init* handle, const char* header, digest_info* info, const c
       cnonce[2 * i] = kHex[raw[i] >> 4];
       cnonce[2 * i + 1] = kHex[raw[i] & 15];
     }
-    if (!hasher(algorithm).add(ha1).add(":").add(info->nonce).add(":00000001:").add(cnonce).add(":auth:")
-             .add(ha2).hex(response))
+    if (!hasher(algorithm).add(ha1).add(":").add(nonce).add(":00000001:").add(cnonce).add(":auth:").add(ha2)
+             .hex(response))
       return HTTP_NO_MEMORY;
-  } else if (!hasher(algorithm).add(ha1).add(":").add(info->nonce).add(":").add(ha2).hex(response)) {
+  } else if (!hasher(algorithm).add(ha1).add(":").add(nonce).add(":").add(ha2).hex(response)) {
     return HTTP_NO_MEMORY;
   }
 
-  size_t size = 128 + std::strlen(info->username ? info->username : "") + std::strlen(realm) +
-                std::strlen(info->nonce) + std::strlen(target) + 2 * 65 +
-                (c != nullptr && c->has_opaque ? std::strlen(c->opaque) : 0);
+  // Every quoted value goes back escaped, so a quote or a backslash in it stays inside
+  // its quotes.
+  bool opaque = c != nullptr && c->has_opaque;
+  quoted q_user(username), q_realm(realm), q_nonce(nonce), q_uri(target), q_opaque(opaque ? c->opaque : "");
+  if (!q_user.ok() || !q_realm.ok() || !q_nonce.ok() || !q_uri.ok() || !q_opaque.ok()) return HTTP_NO_MEMORY;
+  size_t size = 128 + q_user.size() + q_realm.size() + q_nonce.size() + q_uri.size() + 2 * 65 + q_opaque.size();
   auto* value = static_cast<char*>(MEM_ALLOC(size, 1));
   if (value == nullptr) return HTTP_NO_MEMORY;
   int n = std::snprintf(value, size, "%s username=\"%s\",realm=\"%s\",nonce=\"%s\",uri=\"%s\",response=\"%s\"",
-                        "Digest", info->username ? info->username : "", realm, info->nonce, target, response);
-  if (algorithm == 1)
-    n += std::snprintf(value + n, size - static_cast<size_t>(n), ",algorithm=SHA-256");
-  if (c != nullptr && c->has_opaque)
-    n += std::snprintf(value + n, size - static_cast<size_t>(n), ",opaque=\"%s\"", c->opaque);
+                        "Digest", q_user.text(), q_realm.text(), q_nonce.text(), q_uri.text(), response);
+  if (algorithm == 1) n += std::snprintf(value + n, size - static_cast<size_t>(n), ",algorithm=SHA-256");
+  if (opaque) n += std::snprintf(value + n, size - static_cast<size_t>(n), ",opaque=\"%s\"", q_opaque.text());
   if (qop) std::snprintf(value + n, size - static_cast<size_t>(n), ",qop=auth,nc=00000001,cnonce=\"%s\"", cnonce);
-  int rc = qn_add_header(handle, header, value);
-  MEM_FREE(value);
-  return rc;
+  *out = value;
+  return HTTP_OK;
 }
 
-}  // namespace
+void http_forget_proxy_credentials(http_init* handle) {
+  if (handle->proxy_password != nullptr) explicit_bzero(handle->proxy_password, std::strlen(handle->proxy_password));
+  MEM_FREE(handle->proxy_user);
+  MEM_FREE(handle->proxy_password);
+  handle->proxy_user = nullptr;
+  handle->proxy_password = nullptr;
+}
 
 extern "C" PARSEK_API int qn_add_digest_authorization(http_init* handle, digest_info* info, const char* uri) {
   return add_digest(handle, "Authorization", info, uri, false);

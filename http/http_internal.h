@@ -10,6 +10,7 @@
 // ---- Result codes -----------------------------------------------------------------------
 constexpr int HTTP_OK = 1;
 constexpr int HTTP_INVALID_HANDLE = 0;
+constexpr int HTTP_INVALID_INPUT = -1;  // text that would change the request's lines
 constexpr int HTTP_CANCELLED = -20;
 constexpr int HTTP_NO_MEMORY = -2000;
 constexpr int HTTP_NULL_ARG = -2002;
@@ -100,10 +101,19 @@ struct http_init {
   http_status_callback status_callback;
   tls_session* tls_info;
   dataconnection_callback data_callback;
-  // Where the kept proxy connection leads: the tunnel's host and port (NULL for a plain
-  // proxy connection), so that a URL for another server never reuses it.
-  char* tunnel_host;
-  int tunnel_port;
+  // Where the kept proxy connection leads: the origin's host and port (through the
+  // tunnel when tls_info is set), so that a URL for another origin never reuses it.
+  char* kept_host;
+  int kept_port;
+  // The origin of the last URL given to qn_http_url (kept after qn_free_url_info): the
+  // one the Authorization headers in `head` are meant for. NULL scheme = none yet.
+  char* origin_scheme;
+  char* origin_host;
+  int origin_port;
+  // The proxy credentials the caller gave (qn_add_proxy_authorization, or a Digest proxy
+  // export), kept with the header list to answer the proxy's Digest challenge to CONNECT.
+  char* proxy_user;
+  char* proxy_password;
 };
 
 bool http_handle_valid(const http_init* handle);
@@ -130,6 +140,11 @@ extern const char16_t kTextReceiving[];
 // trailing blanks. 1, -3013 absent, -3012 no line end after it.
 int http_find_header(const char* block, size_t len, const char* name, size_t* value_off,
                      size_t* value_len);
+// The one check of text bound for the request line or a header: no control byte (CR, LF,
+// NUL, the others below 0x20, DEL). A header value may hold a tab; a URL no blank; a
+// header name must be a token (RFC 9110). Bytes of 0x80 and above pass.
+enum class http_text : int { url, header_name, header_value };
+bool http_text_ok(const char* text, size_t len, http_text kind);
 // Case-insensitive equality of a span and a NUL-terminated text.
 bool http_span_iequals(const char* span, size_t len, const char* text);
 int http_header_append(header_list* list, int* total_length, const char* name, size_t name_len,
@@ -137,13 +152,15 @@ int http_header_append(header_list* list, int* total_length, const char* name, s
 void http_header_free_list(header_list* list);
 
 // ---- URL and request (http_client.cpp) ---------------------------------------------------
-// Parses url (length len) into a new record; user information adds Basic credentials to
-// handle. 1, -2000, -3002, or the code of the credentials.
-int http_parse_url(http_init* handle, const char* url, size_t len, http_url** out);
+// Parses url (length len) into a new record. User information ("user[:password]@" in the
+// authority) goes to *user and *password (new strings; NULL when absent). 1, -2000, -3002.
+int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password);
 void free_http_url(http_url* url);
 // Builds the request for the handle's URL with method `method`; *out a new buffer of
-// *out_len bytes. 1, -2000, -3011.
-int http_build_request(const http_init* handle, int method, char** out, size_t* out_len);
+// *out_len bytes. proxy_authorization, when given, is sent instead of the handle's
+// Proxy-Authorization headers (the answer to the proxy's challenge). 1, -2000, -3011.
+int http_build_request(const http_init* handle, int method, char** out, size_t* out_len,
+                       const char* proxy_authorization = nullptr);
 
 // ---- Response framing (http_client.cpp, http_chunked.cpp) --------------------------------
 enum http_framing : int {
@@ -187,6 +204,7 @@ struct response_scan {
   chunk_parser chunks;
   size_t chunk_pos = 0;
   size_t end = 0;              // end of the complete response
+  bool doubt = false;          // Transfer-Encoding and Content-Length together
 };
 // 1 complete, 0 more needed, or -3012 / -3010 / -3016. eof: the peer closed after len bytes.
 int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof);
@@ -197,6 +215,9 @@ struct http_response {
   char* body = nullptr;          // new buffer + NUL, or NULL when there is no body
   size_t body_length = 0;
   bool chunked = false;
+  // The framing is in doubt (bytes past the end, Transfer-Encoding with Content-Length):
+  // the connection must not carry another exchange.
+  bool doubt = false;
 };
 // Splits a received response (eof: the connection ended it) into status, header block and
 // body, decoding a chunked body. 1, -2000, -3012, -3010, -3016, or 0 (chunked body ended
@@ -222,10 +243,20 @@ struct digest_challenge {
 // Parses the auth-params of a Digest challenge value ("Digest realm=..., nonce=...").
 // 1 when it is a Digest challenge, 0 otherwise.
 int http_parse_digest_challenge(const char* value, size_t len, digest_challenge* out);
+// The value of Digest credentials for one request (method and request-target) with realm
+// and nonce, and the qop, opaque and algorithm of challenge c when given; *out a new
+// string. 1; -1 (a value with a control byte, or an unsupported algorithm); -2000.
+int http_digest_credentials(const char* realm, const char* nonce, const digest_challenge* c, const char* user,
+                            const char* password, const char* method, const char* target, char** out);
+// Releases the remembered proxy credentials (the password's bytes cleared first).
+void http_forget_proxy_credentials(http_init* handle);
 
 // ---- Transport (http_socket.cpp) ---------------------------------------------------------
 int http_open_connection(http_init* handle, const char* host, int port);
 void http_close_socket(http_init* handle);
+// Whether a kept connection is quiet: nothing to read and not closed by the peer. A
+// connection with bytes nobody asked for yet is out of step and must not be reused.
+bool http_socket_quiet(int socket);
 int write_to_socket(int socket, const char* data, size_t len, http_status_callback cb);
 // The waiting budget of one receive: empty waits and system milliseconds spent waiting.
 // All waits of one response share it, so neither silence nor a trickle lasts longer than
@@ -233,7 +264,14 @@ int write_to_socket(int socket, const char* data, size_t len, http_status_callba
 struct recv_budget {
   int idle = 0;
   uint32_t waited_ms = 0;
+  // A deadline in system time (plat::tick_ms) that no wait passes, when set: the TLS
+  // set-up's, which also counts the time between the waits.
+  bool has_deadline = false;
+  uint32_t deadline = 0;
 };
+constexpr uint32_t kHttpWaitMs = 2000;  // every wait of the library is at most 2 seconds
+// Whether the budget's deadline has passed.
+bool http_budget_expired(const recv_budget* budget);
 // Receives one whole response; *buf new (tracked) buffer of *len bytes; *peer_closed tells
 // whether the connection ended it.
 int read_from_socket(int socket, int rounds, http_status_callback cb, dataconnection_callback dc,

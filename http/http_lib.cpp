@@ -12,7 +12,8 @@
 
 extern "C" PARSEK_API http_init* qn_http_initialize(const char* server, int proxy_port, const char* user_agent,
                                                     int secure, int* error) {
-  if ((server != nullptr && proxy_port < 1) || (secure != 0 && secure != 1)) {
+  if ((server != nullptr && proxy_port < 1) || (secure != 0 && secure != 1) ||
+      (user_agent != nullptr && !http_text_ok(user_agent, std::strlen(user_agent), http_text::header_value))) {
     if (error != nullptr) *error = HTTP_OUT_OF_RANGE;
     return nullptr;
   }
@@ -51,23 +52,96 @@ extern "C" PARSEK_API int qn_set_dataconnection_callback(http_init* handle, data
   return HTTP_OK;
 }
 
+namespace {
+
+// Whether the URL's scheme, host (case-insensitive) and port are the remembered origin's.
+bool same_origin(const http_init* h, const http_url* u) {
+  return h->origin_scheme != nullptr && std::strcmp(h->origin_scheme, u->scheme) == 0 &&
+         http_span_iequals(h->origin_host, std::strlen(h->origin_host), u->host) && h->origin_port == u->port;
+}
+
+void forget_origin(http_init* h) {
+  MEM_FREE(h->origin_scheme);
+  MEM_FREE(h->origin_host);
+  h->origin_scheme = nullptr;
+  h->origin_host = nullptr;
+  h->origin_port = 0;
+}
+
+// Removes every Authorization header from the handle's list.
+void drop_authorization(http_init* h) {
+  http_header** link = &h->head.first;
+  http_header* last = nullptr;
+  while (*link != nullptr) {
+    http_header* n = *link;
+    if (http_span_iequals(n->name, std::strlen(n->name), "Authorization")) {
+      *link = n->next;
+      n->next = nullptr;
+      free_header(n);
+    } else {
+      last = n;
+      link = &n->next;
+    }
+  }
+  h->head.last = last;
+}
+
+}  // namespace
+
 extern "C" PARSEK_API int qn_http_url(http_init* handle, const char* url, const char* post_data, int post_length) {
   if (url == nullptr) return HTTP_NULL_ARG;
   if (url[0] == '\0') return HTTP_EMPTY_URL;
   if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
   if (post_data != nullptr && post_length < 0) return HTTP_OUT_OF_RANGE;
+  size_t len = std::strlen(url);
+  // A push URL or a Location could otherwise add lines to the request.
+  if (!http_text_ok(url, len, http_text::url)) return HTTP_INVALID_INPUT;
   http_url* parsed = nullptr;
-  int rc = http_parse_url(handle, url, std::strlen(url), &parsed);
+  char* user = nullptr;
+  char* password = nullptr;
+  int rc = http_parse_url(url, len, &parsed, &user, &password);
   if (rc != HTTP_OK) return rc;
   if (post_data != nullptr) {
     parsed->post_data = static_cast<char*>(MEM_ALLOC(static_cast<size_t>(post_length) + 1, 1));
-    if (parsed->post_data == nullptr) {
-      free_http_url(parsed);
-      return HTTP_NO_MEMORY;
+    if (parsed->post_data == nullptr) rc = HTTP_NO_MEMORY;
+    if (rc == HTTP_OK) {
+      std::memcpy(parsed->post_data, post_data, static_cast<size_t>(post_length));
+      parsed->post_length = post_length;
+      parsed->method = HTTP_POST;
     }
-    std::memcpy(parsed->post_data, post_data, static_cast<size_t>(post_length));
-    parsed->post_length = post_length;
-    parsed->method = HTTP_POST;
+  }
+  // Authorization belongs to the origin it was made for: a URL for another scheme, host
+  // or port loses it (the caller adds new credentials if it means to).
+  char* scheme = nullptr;
+  char* host = nullptr;
+  if (rc == HTTP_OK && !same_origin(handle, parsed)) {
+    scheme = str_dup(parsed->scheme);
+    host = str_dup(parsed->host);
+    if (scheme == nullptr || host == nullptr) rc = HTTP_NO_MEMORY;
+  }
+  if (rc != HTTP_OK) {
+    MEM_FREE(scheme);
+    MEM_FREE(host);
+    MEM_FREE(user);
+    MEM_FREE(password);
+    free_http_url(parsed);
+    return rc;
+  }
+  if (scheme != nullptr) {
+    if (handle->origin_scheme != nullptr) drop_authorization(handle);
+    forget_origin(handle);
+    handle->origin_scheme = scheme;
+    handle->origin_host = host;
+    handle->origin_port = parsed->port;
+  }
+  if (user != nullptr) {
+    rc = qn_add_authorization(handle, user, password);
+    MEM_FREE(user);
+    MEM_FREE(password);
+    if (rc != HTTP_OK) {
+      free_http_url(parsed);
+      return rc;
+    }
   }
   free_http_url(handle->url);
   handle->url = parsed;
@@ -77,8 +151,12 @@ extern "C" PARSEK_API int qn_http_url(http_init* handle, const char* url, const 
 extern "C" PARSEK_API int qn_add_header(http_init* handle, const char* name, const char* value) {
   if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
   if (name == nullptr || value == nullptr) return HTTP_NULL_ARG;
-  return http_header_append(&handle->head, &handle->head_length, name, std::strlen(name), value,
-                            std::strlen(value));
+  size_t name_len = std::strlen(name);
+  size_t value_len = std::strlen(value);
+  if (!http_text_ok(name, name_len, http_text::header_name) ||
+      !http_text_ok(value, value_len, http_text::header_value))
+    return HTTP_INVALID_INPUT;
+  return http_header_append(&handle->head, &handle->head_length, name, name_len, value, value_len);
 }
 
 // ------------------------------------------------------------------ response headers
@@ -189,15 +267,15 @@ void drop_tls(http_init* h) {
   h->tls_info = nullptr;
 }
 
-// Ends the kept connection: TLS session, socket, the proxy's headers and the tunnel target.
+// Ends the kept connection: TLS session, socket, the proxy's headers and its origin.
 void drop_connection(http_init* h) {
   drop_tls(h);
   http_close_socket(h);
   http_header_free_list(&h->connect_head);
   h->connect_head_length = 0;
-  MEM_FREE(h->tunnel_host);
-  h->tunnel_host = nullptr;
-  h->tunnel_port = 0;
+  MEM_FREE(h->kept_host);
+  h->kept_host = nullptr;
+  h->kept_port = 0;
 }
 
 }  // namespace
@@ -225,9 +303,11 @@ extern "C" PARSEK_API int qn_free_http_info(http_init* handle) {
   http_close_socket(handle);
   http_debug("qn_free_http_info : http_init->head [0x%x] \n", ptr32(handle->head.first));
   http_header_free_list(&handle->head);
+  http_forget_proxy_credentials(handle);
   http_debug("qn_free_http_info : http_init->connect_head [0x%x] \n", ptr32(handle->connect_head.first));
   http_header_free_list(&handle->connect_head);
-  MEM_FREE(handle->tunnel_host);
+  MEM_FREE(handle->kept_host);
+  forget_origin(handle);
   http_debug("qn_free_http_info : free_http_url \n");
   free_http_url(handle->url);
   http_debug("qn_free_http_info : http_init->user_agent [0x%x]\n", ptr32(handle->user_agent));
@@ -246,6 +326,7 @@ extern "C" PARSEK_API int __qn_free_http_info(void) { return HTTP_OK; }
 extern "C" PARSEK_API int qn_free_http_header(http_init* handle) {
   if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
   http_header_free_list(&handle->head);
+  http_forget_proxy_credentials(handle);
   return HTTP_OK;
 }
 
@@ -274,9 +355,11 @@ int open_transport(http_init* h, bool* reused) {
     return rc;
   }
   if (h->socket != 0) {
-    bool same = h->secure ? (h->tls_info != nullptr && h->tunnel_host != nullptr &&
-                             std::strcmp(h->tunnel_host, u->host) == 0 && h->tunnel_port == u->port)
-                          : (h->tls_info == nullptr && h->tunnel_host == nullptr);
+    // Reused only for the same origin, over the same kind of connection, and only while
+    // it is quiet: bytes that nobody asked for (or the proxy's close) mean it is out of step.
+    bool same = h->kept_host != nullptr && std::strcmp(h->kept_host, u->host) == 0 && h->kept_port == u->port &&
+                (h->secure ? h->tls_info != nullptr : h->tls_info == nullptr) && http_socket_quiet(h->socket) &&
+                (h->tls_info == nullptr || TLSPendingData(h->tls_info->tls_ctx) == 0);
     if (same) {
       *reused = true;
       return HTTP_OK;
@@ -285,18 +368,18 @@ int open_transport(http_init* h, bool* reused) {
   }
   int rc = http_open_connection(h, h->server, h->proxy_port);
   if (rc != HTTP_OK) return rc;
+  h->kept_host = str_dup(u->host);
+  if (h->kept_host == nullptr) {
+    drop_connection(h);
+    return HTTP_NO_MEMORY;
+  }
+  h->kept_port = u->port;
   if (h->secure) {
     rc = http_open_tunnel(h);
     if (rc != HTTP_OK) {
       drop_connection(h);
       return rc;
     }
-    h->tunnel_host = str_dup(u->host);
-    if (h->tunnel_host == nullptr) {
-      drop_connection(h);
-      return HTTP_NO_MEMORY;
-    }
-    h->tunnel_port = u->port;
     rc = tls_setup(h);
     if (rc != HTTP_OK) {
       http_log("handshake failed");
@@ -374,7 +457,7 @@ extern "C" PARSEK_API int qn_http_data(http_init* handle, char** body, int* body
       rc = http_split_response_in_place(&raw, raw_len, eof, &resp);
       if (rc == HTTP_OK && h->server != nullptr) {
         size_t off = 0, len = 0;
-        bool close = eof;
+        bool close = eof || resp.doubt || (h->tls_info != nullptr && TLSPendingData(h->tls_info->tls_ctx) != 0);
         if (http_find_header(resp.header_block, std::strlen(resp.header_block), "Proxy-Connection", &off, &len) ==
                 HTTP_OK &&
             http_span_iequals(resp.header_block + off, len, "close"))

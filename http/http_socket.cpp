@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,10 +17,11 @@
 #include "common/wrapper.h"
 #include "http/http_internal.h"
 #include "platform/clock.h"
+#include "platform/socket_calls.h"
 
 namespace {
 
-constexpr uint32_t kWaitMs = 2000;  // every wait of the library is at most 2 seconds
+constexpr uint32_t kWaitMs = kHttpWaitMs;
 constexpr int kConnectRounds = 4;
 constexpr int kWsaWouldBlock = 10035;
 constexpr int kWsaConnReset = 10054;
@@ -56,17 +58,17 @@ void cache_add(const char* host, uint32_t address) {
   g_host_cache = e;
 }
 
-// 0 not ready, 1 ready, -1 error. ms is system time (scaled here).
+// 1 ready, 0 not ready. ms is system time (scaled here). A poll that fails is a wait
+// that found nothing: the caller's round count still bounds how often it is repeated.
 int poll_one(int fd, short events, uint32_t ms, uint32_t* waited) {
   pollfd p{fd, events, 0};
   uint32_t t0 = plat::tick_ms();
   int timeout = ms == 0 ? 0 : static_cast<int>(plat::scale_ms(ms));
   int r;
   do {
-    r = ::poll(&p, 1, timeout);
+    r = plat::socket_calls().poll(&p, 1, timeout);
   } while (r < 0 && errno == EINTR);
   if (waited != nullptr) *waited += plat::tick_ms() - t0;
-  if (r < 0) return -1;
   return r > 0 ? 1 : 0;
 }
 
@@ -104,13 +106,22 @@ void http_close_socket(http_init* handle) {
   handle->socket = 0;
 }
 
+bool http_socket_quiet(int socket) {
+  pollfd p{socket, POLLIN, 0};
+  int r;
+  do {
+    r = plat::socket_calls().poll(&p, 1, 0);
+  } while (r < 0 && errno == EINTR);
+  return r == 0;
+}
+
 // ------------------------------------------------------------------ connect
 
 int http_open_connection(http_init* handle, const char* host, int port) {
   http_status_callback cb = handle->status_callback;
   int count = 0;
   int rc = HTTP_OK;
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int fd = plat::socket_calls().socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     log_socket_failure(fd, errno);
     handle->socket = 0;
@@ -118,6 +129,11 @@ int http_open_connection(http_init* handle, const char* host, int port) {
     return HTTP_SOCKET_FAILED;
   }
   handle->socket = fd;
+  // Every request and every TLS flight is written whole: nothing is gained by holding a
+  // segment back until the last one is acknowledged (it would delay the request after the
+  // handshake's last flight by a round trip).
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
     http_status(cb, 0, 0, kTextConnecting);
@@ -160,7 +176,8 @@ int http_open_connection(http_init* handle, const char* host, int port) {
   if (port < 1 || port > 65535) {
     rc = HTTP_CONNECT_FAILED;
     err = EINVAL;
-  } else if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 && errno != EINPROGRESS) {
+  } else if (plat::socket_calls().connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 &&
+             errno != EINPROGRESS) {
     rc = HTTP_CONNECT_FAILED;
     err = errno;
   } else {
@@ -172,7 +189,7 @@ int http_open_connection(http_init* handle, const char* host, int port) {
       if (ready != 0) {
         // Writable: connected, unless the attempt itself failed (refused, unreachable).
         socklen_t sl = sizeof err;
-        if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &sl) != 0) err = errno;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &sl) != 0) err = errno;
         rc = err == 0 ? HTTP_OK : HTTP_CONNECT_FAILED;
         break;
       }
@@ -202,12 +219,13 @@ int write_to_socket(int socket, const char* data, size_t len, http_status_callba
   int full_waits = 0;
   while (done < len) {
     http_status(cb, g_http_running_count++, 1, kTextWriting);
-    ssize_t n = ::send(socket, data + done, len - done, MSG_NOSIGNAL);
+    ssize_t n = plat::socket_calls().send(socket, data + done, len - done, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && full_waits < 60) {
       // The send buffer is full: wait (at most 2 s a round) until the peer takes more.
       ++full_waits;
-      if (poll_one(socket, POLLOUT, kWaitMs, nullptr) >= 0) continue;
+      poll_one(socket, POLLOUT, kWaitMs, nullptr);
+      continue;
     }
     if (n < 0) {
       http_status(cb, 0, 0, kTextWriting);
@@ -220,6 +238,10 @@ int write_to_socket(int socket, const char* data, size_t len, http_status_callba
 
 // ------------------------------------------------------------------ receive
 
+bool http_budget_expired(const recv_budget* budget) {
+  return budget->has_deadline && static_cast<int32_t>(budget->deadline - plat::tick_ms()) <= 0;
+}
+
 int http_wait_readable(int socket, int rounds, http_status_callback cb, dataconnection_callback dc,
                        recv_budget* budget, const char* no_data_text) {
   for (;;) {
@@ -228,7 +250,13 @@ int http_wait_readable(int socket, int rounds, http_status_callback cb, dataconn
       return HTTP_CONNECT_FAILED;
     }
     if (http_status(cb, g_http_running_count++, 1, kTextReceiving) == HTTP_CANCELLED) return HTTP_CANCELLED;
-    int ready = poll_one(socket, POLLIN, kWaitMs, &budget->waited_ms);
+    uint32_t wait = kWaitMs;
+    if (budget->has_deadline) {
+      int32_t left = static_cast<int32_t>(budget->deadline - plat::tick_ms());
+      if (left <= 0) return HTTP_RECEIVE_FAILED;
+      if (static_cast<uint32_t>(left) < wait) wait = static_cast<uint32_t>(left);
+    }
+    int ready = poll_one(socket, POLLIN, wait, &budget->waited_ms);
     // A trickle never leaves a wait empty; the time spent waiting is bounded all the same.
     if (budget->waited_ms >= static_cast<uint32_t>(rounds) * kWaitMs) return HTTP_RECEIVE_FAILED;
     if (ready != 0) return HTTP_OK;  // readable, or an error the recv will report
@@ -262,7 +290,7 @@ int read_from_socket(int socket, int rounds, http_status_callback cb, dataconnec
       cap += grow;
     }
     // Data already waiting is taken at once; only an empty socket is waited for.
-    ssize_t n = ::recv(socket, buf + len, cap - len, 0);
+    ssize_t n = plat::socket_calls().recv(socket, buf + len, cap - len, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       rc = http_wait_readable(socket, rounds, cb, dc, &budget, "read_from_socket : No Data connection");
@@ -330,7 +358,7 @@ int tls_read_from_socket(int socket, int rounds, size_t max, http_status_callbac
   ssize_t n = -1;
   for (;;) {
     rc = HTTP_OK;
-    n = ::recv(socket, buf, max, 0);
+    n = plat::socket_calls().recv(socket, buf, max, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       rc = http_wait_readable(socket, rounds, cb, dc, budget, "tls_read_from_socket : No data connection");

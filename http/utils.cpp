@@ -128,6 +128,18 @@ inline char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c 
 inline bool blank(char c) { return c == ' ' || c == '\t'; }
 }  // namespace
 
+bool http_text_ok(const char* text, size_t len, http_text kind) {
+  if (kind == http_text::header_name && len == 0) return false;
+  for (size_t i = 0; i < len; ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0x7F || (c < 0x20 && !(c == '\t' && kind == http_text::header_value))) return false;
+    if (c == ' ' && kind != http_text::header_value) return false;
+    if (kind == http_text::header_name && (c >= 0x80 || std::strchr("\"(),/:;<=>?@[\\]{}", c) != nullptr))
+      return false;
+  }
+  return true;
+}
+
 bool http_span_iequals(const char* span, size_t len, const char* text) {
   size_t i = 0;
   for (; i < len; ++i) {

@@ -5,8 +5,9 @@
  * to the caller is a tracked block (common/tracked_memory.h) that the caller releases with
  * its own mem_free, unless a contract below says otherwise.
  *
- * Results: 1 success; 0 invalid handle (NULL or wrong signature); -20 cancelled by the
- * status callback; -2000 out of memory; -2002 required argument NULL; -2007 argument out
+ * Results: 1 success; 0 invalid handle (NULL or wrong signature); -1 invalid input (a
+ * URL, header or Digest value with a control byte that could add request lines, see
+ * the exports); -20 cancelled by the status callback; -2000 out of memory; -2002 required argument NULL; -2007 argument out
  * of range; -3001 empty URL; -3002 bad port in the URL; -3003 no URL set; -3004 socket
  * cannot be created; -3005 socket cannot be made non-blocking; -3006 host name not
  * resolved; -3007 connection failed or data connection gone; -3008 send failed; -3010
@@ -60,8 +61,9 @@ typedef int (*http_status_callback)(int count, int busy, const parsek_wchar* tex
 typedef int (*dataconnection_callback)(void);
 
 /* New handle. server NULL = direct connections, else the HTTP proxy host (name or dotted
- * address) with proxy_port >= 1; secure must be 0 or 1. NULL on failure with -2007
- * (argument out of range) or -2000 stored through error (which is otherwise untouched). */
+ * address) with proxy_port >= 1; secure must be 0 or 1; user_agent (may be NULL) holds no
+ * control byte but tab. NULL on failure with -2007 (argument out of range) or -2000
+ * stored through error (which is otherwise untouched). */
 PARSEK_API http_init* qn_http_initialize(const char* server, int proxy_port, const char* user_agent,
                                          int secure, int* error);
 
@@ -72,11 +74,18 @@ PARSEK_API int qn_set_callback(http_init* handle, http_status_callback callback)
 PARSEK_API int qn_set_dataconnection_callback(http_init* handle, dataconnection_callback callback);
 
 /* Parses url into the handle's URL; with post_data (post_length bytes, copied) the
- * request is a POST, else a GET. User information in the URL adds a Basic Authorization
- * header. On failure the handle keeps its previous URL. 1, -2002, -3001, 0, -2000, -3002. */
+ * request is a POST, else a GET. A URL with a control byte or a blank is refused with -1.
+ * A URL for another origin (scheme, host, port) than the previous one drops every
+ * Authorization header of the handle (credentials stay with the origin they were made
+ * for); user information in the URL then adds a Basic Authorization header for the new
+ * one. On failure the handle keeps its previous URL. 1, -2002, -3001, 0, -1, -2000, -3002. */
 PARSEK_API int qn_http_url(http_init* handle, const char* url, const char* post_data, int post_length);
 
-/* Appends a copy of the request header (duplicates stay, in order). 1, 0, -2002, -2000. */
+/* Appends a copy of the request header (duplicates stay, in order). The name must be a
+ * token, the value free of control bytes but tab, else -1. An Authorization header is
+ * sent to its URL's origin only, never in a CONNECT request; other headers (the proxy's
+ * Proxy-Authorization among them) go in every request and in CONNECT.
+ * 1, 0, -2002, -1, -2000. */
 PARSEK_API int qn_add_header(http_init* handle, const char* name, const char* value);
 
 /* Runs one exchange. On success *status is the status code, *header_block a new string of
@@ -97,13 +106,21 @@ PARSEK_API int qn_get_header_value(const char* name, char** value, const char* h
 PARSEK_API int qn_get_header_information(http_header** list, const char* header_block);
 
 /* Basic credentials as an Authorization / Proxy-Authorization header. password may be
- * NULL. Result of qn_add_header, or -2002 (user NULL), -2000. */
+ * NULL. The proxy's user and password are also kept with the header list (until
+ * qn_free_http_header): when the proxy answers a CONNECT with 407 and a Digest
+ * challenge, the library answers it once itself (method CONNECT, digest-uri host:port).
+ * Result of qn_add_header, or -2002 (user NULL), -2000. */
 PARSEK_API int qn_add_authorization(http_init* handle, const char* user, const char* password);
 PARSEK_API int qn_add_proxy_authorization(http_init* handle, const char* user, const char* password);
 
 /* Digest credentials for uri (a path or a full URL) with the parameters of the last
  * challenge read by get_digest_info for this realm and nonce; the method is the one of the
- * handle's current URL. Result of qn_add_header, or -2000, -2002 (info or nonce NULL). */
+ * handle's current URL. Quoted values are sent escaped; a username, realm, nonce or uri
+ * with a control byte gives -1. For the proxy a full URL is sent as the request line
+ * carries it (scheme://host:port/path?query), and the user and password are kept as by
+ * qn_add_proxy_authorization; with info->nonce NULL (no challenge yet) only that is done,
+ * no header is added and uri may be NULL. Result of qn_add_header, or -2000, -2002 (info,
+ * uri or, for the server, nonce NULL), -1. */
 PARSEK_API int qn_add_digest_authorization(http_init* handle, digest_info* info, const char* uri);
 PARSEK_API int qn_add_digest_proxy_authorization(http_init* handle, digest_info* info, const char* uri);
 
@@ -113,7 +130,8 @@ PARSEK_API int get_auth_type(http_header* list);
 
 /* Fills info->realm and info->nonce from the first WWW-Authenticate Digest challenge of
  * list and remembers its qop, opaque and algorithm for the Digest exports.
- * 1; -1 (no WWW-Authenticate header); -2000. */
+ * 1; -1 (no WWW-Authenticate header, or a realm, nonce or opaque with a control byte:
+ * info is left untouched); -2000. */
 PARSEK_API int get_digest_info(digest_info* info, http_header* list);
 
 /* Dotted-quad text of an IPv4 address given in host byte order. The text lives in a

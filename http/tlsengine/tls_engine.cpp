@@ -2,10 +2,15 @@
 // the network only through a BIO whose read and write go to the glue's callbacks.
 #include "http/tlsengine/tls_engine.h"
 
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -46,7 +51,7 @@ struct engine {
   std::string peer_name;
   std::vector<uint16_t> suites;
   std::vector<X509*> roots;
-  SSL_CTX* ssl_ctx = nullptr;
+  X509_STORE* trust = nullptr;  // the caller's roots, and the system's through a look-up
   SSL* ssl = nullptr;
 };
 
@@ -125,6 +130,107 @@ BIO_METHOD* bio_method() {
   return g_bio_method;
 }
 
+// ------------------------------------------------------------------ the system's roots
+// The system's trust store (the CA bundle file and the hashed directory, or what
+// SSL_CERT_FILE and SSL_CERT_DIR name) is loaded once per process, not once per
+// handshake: reading the bundle costs far more than a handshake. Each context reaches it
+// through a look-up that hands the store's certificates for an issuer's name to the
+// context's own store, which holds the caller's roots.
+//
+// The loaded store is published without a lock; a change of the environment or of the
+// bundle file loads a new one, and the old one stays reachable (and in use by contexts
+// that took it) until the process ends.
+
+struct system_roots {
+  std::string file, dir;  // the names in force when it was loaded
+  time_t file_mtime;
+  long file_mtime_ns;
+  X509_STORE* store;
+  system_roots* previous;
+};
+std::atomic<system_roots*> g_system_roots{nullptr};
+std::atomic<X509_LOOKUP_METHOD*> g_roots_lookup{nullptr};
+
+std::string env_or(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr ? v : fallback;
+}
+
+X509_STORE* system_store() {
+  std::string file = env_or(X509_get_default_cert_file_env(), X509_get_default_cert_file());
+  std::string dir = env_or(X509_get_default_cert_dir_env(), X509_get_default_cert_dir());
+  struct stat st{};
+  if (::stat(file.c_str(), &st) != 0) st = {};
+  system_roots* have = g_system_roots.load(std::memory_order_acquire);
+  if (have != nullptr && have->file == file && have->dir == dir && have->file_mtime == st.st_mtim.tv_sec &&
+      have->file_mtime_ns == st.st_mtim.tv_nsec)
+    return have->store;
+  X509_STORE* store = X509_STORE_new();
+  if (store == nullptr) return nullptr;
+  if (X509_STORE_set_default_paths(store) != 1) ERR_clear_error();
+  auto* made = new (std::nothrow) system_roots{file, dir, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, store, have};
+  if (made == nullptr) {
+    X509_STORE_free(store);
+    return have != nullptr ? have->store : nullptr;
+  }
+  if (!g_system_roots.compare_exchange_strong(have, made, std::memory_order_acq_rel)) {
+    // Another thread published first: use its store.
+    X509_STORE_free(store);
+    delete made;
+    return have->store;
+  }
+  return store;
+}
+
+// Every certificate the system store has for name goes into the asking store; the first
+// is the answer.
+int roots_by_subject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
+  if (type != X509_LU_X509) return 0;
+  auto* system = static_cast<X509_STORE*>(X509_LOOKUP_get_method_data(lookup));
+  X509_STORE* own = X509_LOOKUP_get_store(lookup);
+  X509_STORE_CTX* search = X509_STORE_CTX_new();
+  if (search == nullptr || X509_STORE_CTX_init(search, system, nullptr, nullptr) != 1) {
+    X509_STORE_CTX_free(search);
+    return 0;
+  }
+  int found = 0;
+  X509_OBJECT* first = X509_STORE_CTX_get_obj_by_subject(search, X509_LU_X509, const_cast<X509_NAME*>(name));
+  if (first != nullptr) {
+    // The same name may belong to several certificates (a renewed or cross-signed CA).
+    STACK_OF(X509)* all = X509_STORE_CTX_get1_certs(search, const_cast<X509_NAME*>(name));
+    for (int i = 0; all != nullptr && i < sk_X509_num(all); ++i) X509_STORE_add_cert(own, sk_X509_value(all, i));
+    sk_X509_pop_free(all, X509_free);
+    found = X509_OBJECT_set1_X509(ret, X509_OBJECT_get0_X509(first));
+    X509_OBJECT_free(first);
+  }
+  X509_STORE_CTX_free(search);
+  ERR_clear_error();
+  return found;
+}
+
+X509_LOOKUP_METHOD* roots_lookup_method() {
+  X509_LOOKUP_METHOD* m = g_roots_lookup.load(std::memory_order_acquire);
+  if (m != nullptr) return m;
+  X509_LOOKUP_METHOD* made = X509_LOOKUP_meth_new("parsek system roots");
+  if (made == nullptr) return nullptr;
+  X509_LOOKUP_meth_set_get_by_subject(made, roots_by_subject);
+  if (!g_roots_lookup.compare_exchange_strong(m, made, std::memory_order_acq_rel)) {
+    X509_LOOKUP_meth_free(made);
+    return m;
+  }
+  return made;
+}
+
+// Makes the system's roots reachable from store.
+void add_system_roots(X509_STORE* store) {
+  X509_STORE* system = system_store();
+  X509_LOOKUP_METHOD* method = roots_lookup_method();
+  if (system == nullptr || method == nullptr) return;
+  X509_LOOKUP* lookup = X509_STORE_add_lookup(store, method);
+  if (lookup != nullptr) X509_LOOKUP_set_method_data(lookup, system);
+  ERR_clear_error();
+}
+
 // ------------------------------------------------------------------ verification
 
 uint16_t chain_code(int err) {
@@ -141,6 +247,7 @@ uint16_t chain_code(int err) {
     case X509_V_ERR_CERT_NOT_YET_VALID:
       return TLSChainExpired;
     case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
       return TLSChainHostMismatch;
     case X509_V_ERR_INVALID_CA:
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
@@ -159,8 +266,10 @@ uint16_t chain_code(int err) {
   }
 }
 
-int verify_chain(X509_STORE_CTX* store, void* arg) {
-  auto* e = static_cast<engine*>(arg);
+int verify_chain(X509_STORE_CTX* store, void*) {
+  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+  auto* e = ssl != nullptr ? static_cast<engine*>(SSL_get_app_data(ssl)) : nullptr;
+  if (e == nullptr) return 0;
   int ok = X509_verify_cert(store);
   int err = ok == 1 ? X509_V_OK : X509_STORE_CTX_get_error(store);
   uint16_t code = chain_code(err);
@@ -213,8 +322,20 @@ TLSErr configure(engine* e) {
       return TLSNoSuites;
   }
   if (!e->peer_name.empty()) {
-    SSL_set_tlsext_host_name(e->ssl, e->peer_name.c_str());
-    if (SSL_set1_host(e->ssl, e->peer_name.c_str()) != 1) return TLSBadArgument;
+    // An address is matched against the certificate's addresses and never sent as a
+    // server name (RFC 6066 allows host names only); a name must match a whole label
+    // where the certificate has a wildcard ("w*.example" matches nothing).
+    const char* name = e->peer_name.c_str();
+    unsigned char address[16];
+    bool literal = inet_pton(AF_INET, name, address) == 1 || inet_pton(AF_INET6, name, address) == 1;
+    X509_VERIFY_PARAM* param = SSL_get0_param(e->ssl);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (literal) {
+      if (X509_VERIFY_PARAM_set1_ip_asc(param, name) != 1) return TLSBadArgument;
+    } else {
+      SSL_set_tlsext_host_name(e->ssl, name);
+      if (X509_VERIFY_PARAM_set1_host(param, name, 0) != 1) return TLSBadArgument;
+    }
   }
   if (e->random_fn != nullptr) {
     // Fresh bytes from the installed generator go into OpenSSL's pool as well.
@@ -268,34 +389,51 @@ uint32_t TLSGetContextSize(uint32_t work_buffer_size) {
   return static_cast<uint32_t>(sizeof(engine) + 16);
 }
 
+namespace {
+
+// The settings every context shares, made once for the process (an SSL_CTX costs more to
+// make than the rest of a set-up): TLS 1.2 at least, no session cache, the peer verified
+// through verify_chain against the context's own store.
+std::atomic<SSL_CTX*> g_client_ctx{nullptr};
+
+SSL_CTX* client_ctx() {
+  SSL_CTX* have = g_client_ctx.load(std::memory_order_acquire);
+  if (have != nullptr) return have;
+  SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+  if (made == nullptr) return nullptr;
+  SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);
+  SSL_CTX_set_session_cache_mode(made, SSL_SESS_CACHE_OFF);
+  SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
+  SSL_CTX_set_cert_verify_callback(made, verify_chain, nullptr);
+  SSL_CTX_set_read_ahead(made, 1);
+  if (!g_client_ctx.compare_exchange_strong(have, made, std::memory_order_acq_rel)) {
+    SSL_CTX_free(made);
+    return have;
+  }
+  return made;
+}
+
+}  // namespace
+
 TLSErr TLSInitContext(void* context, uint32_t work_buffer_size, void*) {
   if (context == nullptr) return TLSNoContext;
   if (work_buffer_size == 0) return TLSBadArgument;
   auto* e = new (place(context)) engine();
   e->work_size = work_buffer_size;
-  e->ssl_ctx = SSL_CTX_new(TLS_client_method());
-  if (e->ssl_ctx == nullptr) {
+  SSL_CTX* shared = client_ctx();
+  e->trust = X509_STORE_new();
+  e->ssl = shared != nullptr && e->trust != nullptr ? SSL_new(shared) : nullptr;
+  if (e->ssl == nullptr || SSL_set1_verify_cert_store(e->ssl, e->trust) != 1) {
+    SSL_free(e->ssl);
+    X509_STORE_free(e->trust);
     e->~engine();
     std::memset(static_cast<void*>(e), 0, sizeof(engine));
-    return TLSHandshakeFailed;
-  }
-  SSL_CTX_set_min_proto_version(e->ssl_ctx, TLS1_2_VERSION);
-  SSL_CTX_set_session_cache_mode(e->ssl_ctx, SSL_SESS_CACHE_OFF);
-  // The system's trust store, through its hashed directory: certificates are read only
-  // when a chain needs them (loading the whole bundle would cost more than a handshake).
-  const char* dir = std::getenv(X509_get_default_cert_dir_env());
-  if (SSL_CTX_load_verify_dir(e->ssl_ctx, dir != nullptr ? dir : X509_get_default_cert_dir()) != 1)
     ERR_clear_error();
-  SSL_CTX_set_verify(e->ssl_ctx, SSL_VERIFY_PEER, nullptr);
-  SSL_CTX_set_cert_verify_callback(e->ssl_ctx, verify_chain, e);
-  SSL_CTX_set_read_ahead(e->ssl_ctx, 1);
-  e->ssl = SSL_new(e->ssl_ctx);
-  if (e->ssl == nullptr) {
-    SSL_CTX_free(e->ssl_ctx);
-    e->~engine();
-    std::memset(static_cast<void*>(e), 0, sizeof(engine));
     return TLSHandshakeFailed;
   }
+  // The system's trust store: the CA bundle file and the hashed directory, or the ones
+  // SSL_CERT_FILE and SSL_CERT_DIR name, loaded once for the process.
+  add_system_roots(e->trust);
   SSL_set_app_data(e->ssl, e);
   SSL_set_info_callback(e->ssl, info_callback);
   SSL_set_connect_state(e->ssl);
@@ -396,25 +534,89 @@ TLSErr TLSSetCryptographicStrength(void* context, int level) {
   return TLSNoErr;
 }
 
-TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* der) {
-  engine* e = get(context);
-  if (e == nullptr) return TLSNoContext;
-  if (der == nullptr || der->data == nullptr || der->length == 0) return TLSBadArgument;
-  const unsigned char* p = der->data;
-  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der->length));
-  if (cert == nullptr || p != der->data + der->length) {
-    X509_free(cert);
-    ERR_clear_error();
-    return TLSBadCertificate;
-  }
+namespace {
+
+// Adds one certificate unless the context holds it already; takes the reference.
+void add_root(engine* e, X509* cert) {
   for (X509* have : e->roots) {
     if (X509_cmp(have, cert) == 0) {
       X509_free(cert);
-      return TLSNoErr;
+      return;
     }
   }
-  if (X509_STORE_add_cert(SSL_CTX_get_cert_store(e->ssl_ctx), cert) != 1) ERR_clear_error();
+  if (X509_STORE_add_cert(e->trust, cert) != 1) ERR_clear_error();
   e->roots.push_back(cert);
+}
+
+bool is_pem(const unsigned char* data, uint32_t length) {
+  static const char kBegin[] = "-----BEGIN";
+  uint32_t i = 0;
+  while (i < length && (data[i] == ' ' || data[i] == '\t' || data[i] == '\r' || data[i] == '\n')) ++i;
+  return length - i >= sizeof kBegin - 1 && std::memcmp(data + i, kBegin, sizeof kBegin - 1) == 0;
+}
+
+// The certificates in bytes (DER, or PEM with one or more), or none.
+std::vector<X509*> parse_certificates(const unsigned char* data, uint32_t length) {
+  std::vector<X509*> out;
+  if (is_pem(data, length)) {
+    BIO* bio = BIO_new_mem_buf(data, static_cast<int>(length));
+    while (X509* x = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) out.push_back(x);
+    BIO_free(bio);
+  } else {
+    const unsigned char* p = data;
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(length));
+    if (x != nullptr && p == data + length)
+      out.push_back(x);
+    else
+      X509_free(x);
+  }
+  ERR_clear_error();
+  return out;
+}
+
+// Certificates parsed before, by their bytes: a device hands the same roots to every
+// handle, and parsing one costs about as much as the rest of a set-up. Published without
+// a lock, newest first; entries stay for the process (at most kMaxParsedRoots of them).
+struct parsed_roots {
+  std::string bytes;
+  std::vector<X509*> certs;
+  parsed_roots* next;
+};
+constexpr int kMaxParsedRoots = 32;
+std::atomic<parsed_roots*> g_parsed_roots{nullptr};
+
+// The certificates of bytes with a reference of the caller's own on each.
+std::vector<X509*> certificates_of(const unsigned char* data, uint32_t length) {
+  parsed_roots* head = g_parsed_roots.load(std::memory_order_acquire);
+  int count = 0;
+  for (parsed_roots* r = head; r != nullptr; r = r->next, ++count) {
+    if (r->bytes.size() == length && std::memcmp(r->bytes.data(), data, length) == 0) {
+      for (X509* x : r->certs) X509_up_ref(x);
+      return r->certs;
+    }
+  }
+  std::vector<X509*> certs = parse_certificates(data, length);
+  if (certs.empty() || count >= kMaxParsedRoots) return certs;
+  auto* entry = new (std::nothrow) parsed_roots{std::string(reinterpret_cast<const char*>(data), length), certs, head};
+  if (entry == nullptr) return certs;
+  for (X509* x : certs) X509_up_ref(x);  // the entry's own references
+  if (!g_parsed_roots.compare_exchange_strong(head, entry, std::memory_order_acq_rel)) {
+    for (X509* x : certs) X509_free(x);
+    delete entry;
+  }
+  return certs;
+}
+
+}  // namespace
+
+TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert) {
+  engine* e = get(context);
+  if (e == nullptr) return TLSNoContext;
+  if (cert == nullptr || cert->data == nullptr || cert->length == 0 || cert->length > INT32_MAX)
+    return TLSBadArgument;
+  std::vector<X509*> certs = certificates_of(cert->data, cert->length);
+  if (certs.empty()) return TLSBadCertificate;
+  for (X509* x : certs) add_root(e, x);
   return TLSNoErr;
 }
 
@@ -481,6 +683,11 @@ TLSErr TLSWriteApplicationData(const unsigned char* buffer, uint32_t* length, vo
   return r == TLSWouldBlock ? r : TLSIOError;
 }
 
+int TLSPendingData(void* context) {
+  engine* e = get(context);
+  return (e != nullptr && e->handshake_done && SSL_has_pending(e->ssl) == 1) ? 1 : 0;
+}
+
 TLSErr TLSCloseSession(void* context) {
   engine* e = get(context);
   if (e == nullptr) return TLSNoContext;
@@ -496,7 +703,7 @@ TLSErr TLSDeleteContext(void* context) {
   engine* e = get(context);
   if (e == nullptr) return TLSNoContext;
   if (e->ssl != nullptr) SSL_free(e->ssl);
-  if (e->ssl_ctx != nullptr) SSL_CTX_free(e->ssl_ctx);
+  X509_STORE_free(e->trust);
   for (X509* c : e->roots) X509_free(c);
   e->~engine();
   std::memset(static_cast<void*>(e), 0, sizeof(engine));

@@ -26,8 +26,21 @@ constexpr TLSErr TLSNotFound = 19;
 constexpr TLSErr TLSBadCertificate = 21;
 constexpr TLSErr TLSCertificateRefused = 22;
 constexpr TLSErr TLSEndOfData = 30;       // the connection ended without close_notify
+// Results of the random callback when the generator reports one of its own errors.
+constexpr TLSErr TLSRandomUnavailable = 1;
+constexpr TLSErr TLSGeneratorUnseeded = 0xF001;
+constexpr TLSErr TLSGeneratorRequestFailed = 0xF003;
+
+// Alert levels handed to the alert callback.
+constexpr int TLSAlertLevelWarning = 1;
+constexpr int TLSAlertLevelFatal = 2;
+
+// Subject attributes of TLSGetCertificateAttribute.
+constexpr int TLSAttributeCommonName = 0;
+constexpr int TLSAttributeOrganization = 1;
 
 // Chain error codes handed to the chain callback.
+constexpr uint16_t TLSChainOk = 0;
 constexpr uint16_t TLSChainExpired = 23;
 constexpr uint16_t TLSChainHostMismatch = 24;
 constexpr uint16_t TLSChainBasicConstraints = 25;
@@ -86,11 +99,16 @@ TLSErr TLSSetCheckCertificateChainFunc(void* context, TLSCheckChainFunc f);
 TLSErr TLSSetProtocolVersion(void* context, int setting);
 TLSErr TLSSetCipherSuites(void* context, const TLSCipherSuiteList* list);
 TLSErr TLSSetCryptographicStrength(void* context, int level);
-TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* der);
+// A trusted certificate: DER bytes, or PEM text with one or more certificates. 21 when
+// nothing in it can be read.
+TLSErr TLSAddTrustedRoot(void* context, const TLSBuffer* cert);
 // 0 finished; 4 call again (non-blocking); anything else failed.
 TLSErr TLSRunHandshake(void* context);
 TLSErr TLSReadApplicationData(unsigned char* buffer, uint32_t* length, void* context);
 TLSErr TLSWriteApplicationData(const unsigned char* buffer, uint32_t* length, void* context);
+// 1 when the context holds received bytes the caller has not read (a record buffered
+// behind the last one read), else 0.
+int TLSPendingData(void* context);
 TLSErr TLSCloseSession(void* context);
 TLSErr TLSDeleteContext(void* context);
 // attribute 0 = subject common name, 1 = organization; copied NUL-terminated into

@@ -2,6 +2,7 @@
 // good responses, garbage, trickles, silence or a close at the wrong moment; the status
 // and data-connection callbacks; the proxy tunnel; the library log; the export table.
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,11 +43,16 @@ struct Exchange {
   }
   ~Exchange() { qn_free_http_info(h); }
   Result run(const std::string& url, const char* post = nullptr, int post_len = 0) {
-    Result r;
     if (qn_http_url(h, url.c_str(), post, post_len) != 1) {
+      Result r;
       r.rc = -9999;
       return r;
     }
+    return data();
+  }
+  // The exchange for the URL the handle has.
+  Result data() {
+    Result r;
     char* body = nullptr;
     char* type = nullptr;
     char* block = nullptr;
@@ -129,6 +135,70 @@ TEST_F(ExchangeTest, DirectGetAndPostCarryTheExactRequestBytes) {
                          "\r\nConnection: close\r\nAccept: a/b\r\nUser-Agent: test/1\r\n"
                          "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n\r\nhello");
   EXPECT_EQ(reqs[1], "GET /g HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nAccept: a/b\r\nUser-Agent: test/1\r\n\r\n");
+}
+
+// ------------------------------------------------------------------ redirects
+
+namespace {
+// Follows a redirect as the session engine does: Location, then a new URL on the handle.
+int follow(Exchange& ex, const Result& r) {
+  char* location = nullptr;
+  int rc = qn_get_header_value("Location", &location, r.block.c_str());
+  if (rc != 1) return rc;
+  rc = qn_http_url(ex.h, location, nullptr, 0);
+  MEM_FREE(location);
+  return rc;
+}
+}  // namespace
+
+TEST_F(ExchangeTest, RedirectsKeepCredentialsOnlyWithinTheOrigin) {
+  FakeServer target([&](Conn& c, int) {
+    std::string req = c.read_request();
+    target.record(req);
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  std::string target_url = url_of(target.port(), "/there");
+  std::string base;  // set before the first request
+  FakeServer origin([&](Conn& c, int) {
+    std::string req = c.read_request();
+    origin.record(req);
+    if (req.rfind("GET /here ", 0) == 0) {
+      c.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nhere");
+    } else if (req.rfind("GET /same ", 0) == 0) {
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + base + "/here\r\nContent-Length: 0\r\n\r\n");
+    } else if (req.rfind("GET /away ", 0) == 0) {
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + target_url + "\r\nContent-Length: 0\r\n\r\n");
+    } else {  // a Location with a lone CR that would add a request line
+      c.send("HTTP/1.1 302 Found\r\nLocation: " + target_url + "\rX-Injected: 1\r\nContent-Length: 0\r\n\r\n");
+    }
+  });
+  base = "http://127.0.0.1:" + std::to_string(origin.port());
+
+  Exchange ex;
+  ASSERT_EQ(qn_http_url(ex.h, (base + "/same").c_str(), nullptr, 0), 1);
+  qn_add_authorization(ex.h, "u", "p");
+  Result r = ex.data();
+  ASSERT_EQ(r.status, 302);
+  ASSERT_EQ(follow(ex, r), 1);
+  EXPECT_EQ(ex.data().body, "here");
+
+  r = ex.run(base + "/away");
+  ASSERT_EQ(r.status, 302);
+  ASSERT_EQ(follow(ex, r), 1);
+  EXPECT_EQ(ex.data().body, "ok");
+
+  Exchange ex2;
+  r = ex2.run(base + "/crlf");
+  ASSERT_EQ(r.status, 302);
+  EXPECT_EQ(follow(ex2, r), -1);  // refused: nothing is sent
+
+  auto at_origin = origin.requests();
+  ASSERT_EQ(at_origin.size(), 4u);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_NE(at_origin[i].find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos) << at_origin[i];
+  auto at_target = target.requests();
+  ASSERT_EQ(at_target.size(), 1u);
+  EXPECT_EQ(at_target[0].find("Authorization"), std::string::npos) << at_target[0];
 }
 
 // ------------------------------------------------------------------ bad peers
@@ -312,6 +382,79 @@ TEST_F(ExchangeTest, ProxyKeepsItsConnectionAndResendsOnceWhenItWasClosed) {
             "Proxy-Connection: Keep-Alive\r\nUser-Agent: test/1");
 }
 
+TEST_F(ExchangeTest, KeptProxyConnectionIsDroppedWhenTheFramingIsInDoubt) {
+  const std::string smuggled = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nevil!";
+  struct Case {
+    const char* name;
+    std::string first;  // the answer to the first request on the first connection
+    int delay_ms;       // then this pause, then
+    std::string later;  // these bytes
+    int rc;
+    const char* body;
+  } cases[] = {
+      {"bytes past the Content-Length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok" + smuggled, 0, "", 1,
+       "ok"},
+      {"bytes arriving after the response", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 30, smuggled, 1,
+       "ok"},
+      {"Transfer-Encoding and Content-Length",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n2\r\nok\r\n0\r\n\r\n", 0, "", 1,
+       "ok"},
+      {"two different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 7\r\n\r\nok" + smuggled,
+       0, "", -3012, "<none>"},
+      {"a list of different lengths", "HTTP/1.1 200 OK\r\nContent-Length: 2, 7\r\n\r\nok" + smuggled, 0, "", -3012,
+       "<none>"},
+  };
+  for (const Case& c : cases) {
+    FakeServer proxy([&](Conn& conn, int index) {
+      for (int i = 0;; ++i) {
+        std::string req = conn.read_request(1000);
+        if (req.empty()) return;
+        if (index == 0 && i == 0) {
+          conn.send(c.first);
+          if (c.delay_ms > 0) conn.sleep_ms(c.delay_ms);
+          conn.send(c.later);
+        } else {
+          conn.send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\ngood");
+        }
+      }
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    Result r = ex.run("http://origin.example/a");
+    EXPECT_EQ(r.rc, c.rc) << c.name;
+    EXPECT_EQ(r.body, c.body) << c.name;
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    EXPECT_EQ(ex.run("http://origin.example/b").body, "good") << c.name;
+    EXPECT_EQ(proxy.connections(), 2) << c.name;
+  }
+  {
+    // The same length twice is no doubt: the connection stays.
+    FakeServer proxy([&](Conn& conn, int) {
+      while (!conn.read_request(1000).empty())
+        conn.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok");
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    EXPECT_EQ(ex.run("http://origin.example/a").body, "ok");
+    EXPECT_EQ(ex.run("http://origin.example/b").body, "ok");
+    EXPECT_EQ(proxy.connections(), 1);
+  }
+}
+
+TEST_F(ExchangeTest, KeptProxyConnectionServesOneOriginOnly) {
+  FakeServer proxy([&](Conn& conn, int) {
+    for (;;) {
+      std::string req = conn.read_request(1000);
+      if (req.empty()) return;
+      proxy.record(req.substr(0, req.find("\r\n")));
+      conn.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    }
+  });
+  Exchange ex("127.0.0.1", proxy.port());
+  for (const char* url : {"http://a.example/1", "http://a.example/2", "http://b.example/3", "http://a.example:81/4"})
+    EXPECT_EQ(ex.run(url).body, "ok") << url;
+  EXPECT_EQ(proxy.connections(), 3);
+  EXPECT_EQ(proxy.requests().size(), 4u);
+}
+
 TEST_F(ExchangeTest, TunnelRefusedOrGarbledAndEndToEndHeaders) {
   for (const char* reply : {"HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
                             "Content-Length: 4\r\n\r\ndeny",
@@ -343,6 +486,99 @@ TEST_F(ExchangeTest, TunnelRefusedOrGarbledAndEndToEndHeaders) {
             "GET /a HTTP/1.1\r\nHost: origin.example:8443\r\nProxy-Connection: Keep-Alive\r\n"
             "Proxy-Authorization: Basic dTpw\r\nX-A:  1\r\nX-B:  2\r\nUser-Agent: test/1\r\n\r\n");
   MEM_FREE(req);
+}
+
+namespace {
+std::string md5_hex(const std::string& text) {
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(text.data(), text.size(), out, &n, EVP_md5(), nullptr);
+  std::string hex;
+  char b[3];
+  for (unsigned int i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", out[i]);
+    hex += b;
+  }
+  return hex;
+}
+// The value of parameter name in a credentials header value ('name="v"' or 'name=v').
+std::string param_of(const std::string& v, const std::string& name) {
+  size_t p = v.find(name + "=");
+  if (p == std::string::npos) return "<absent>";
+  p += name.size() + 1;
+  if (v[p] == '"') return v.substr(p + 1, v.find('"', p + 1) - p - 1);
+  return v.substr(p, v.find_first_of(",\r", p) - p);
+}
+}  // namespace
+
+TEST_F(ExchangeTest, ProxyDigestChallengeToConnectIsAnsweredOnce) {
+  const std::string challenge =
+      "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"carrier\"\r\n"
+      "Proxy-Authenticate: Digest realm=\"carrier\", nonce=\"abc\", qop=\"auth\", opaque=\"xyz\"\r\n"
+      "Content-Length: 6\r\n\r\ndenied";
+  enum Given { kBasic, kDigestOnly, kNone };
+  struct Case {
+    const char* name;
+    Given given;
+    bool refuse_twice;
+    int rc;
+    int connections;
+  } cases[] = {
+      {"Basic credentials, then the Digest answer", kBasic, false, 1, 2},
+      {"credentials kept for the Digest answer only", kDigestOnly, false, 1, 2},
+      {"no credentials", kNone, false, -3015, 1},
+      {"a second refusal", kBasic, true, -3015, 2},
+  };
+  for (const Case& c : cases) {
+    FakeServer proxy([&](Conn& conn, int index) {
+      std::string req = conn.read_request();
+      proxy.record(req);
+      if (index == 0 || c.refuse_twice)
+        conn.send(challenge);
+      else
+        conn.send("HTTP/1.1 200 Connection established\r\n\r\n");
+      conn.read_some(1, 500);
+    });
+    Exchange ex("127.0.0.1", proxy.port());
+    ASSERT_EQ(qn_http_url(ex.h, "https://origin.example:8443/a", nullptr, 0), 1);
+    qn_add_authorization(ex.h, "origin-user", "origin-password");
+    if (c.given == kBasic) {
+      ASSERT_EQ(qn_add_proxy_authorization(ex.h, "u", "p"), 1);
+    }
+    digest_info only{};
+    only.username = const_cast<char*>("u");
+    only.password = const_cast<char*>("p");
+    if (c.given == kDigestOnly) {
+      ASSERT_EQ(qn_add_digest_proxy_authorization(ex.h, &only, nullptr), 1);
+    }
+    ex.h->secure = 1;
+    ASSERT_EQ(http_open_connection(ex.h, "127.0.0.1", proxy.port()), 1);
+    EXPECT_EQ(http_open_tunnel(ex.h), c.rc) << c.name;
+    http_close_socket(ex.h);
+    EXPECT_EQ(proxy.connections(), c.connections) << c.name;
+    auto reqs = proxy.requests();
+    ASSERT_EQ(reqs.size(), static_cast<size_t>(c.connections)) << c.name;
+    EXPECT_EQ(reqs[0].find("Authorization: Basic b3JpZ2lu"), std::string::npos) << c.name;  // never the origin's
+    EXPECT_EQ(reqs[0].find("Proxy-Authorization") != std::string::npos, c.given == kBasic) << c.name;
+    if (c.connections < 2) continue;
+    // The answer: method CONNECT, digest-uri host:port, the challenge's qop and opaque,
+    // and no Basic credentials beside it.
+    const std::string& second = reqs[1];
+    EXPECT_EQ(second.rfind("CONNECT origin.example:8443 HTTP/1.1\r\nHost: origin.example:8443\r\n"
+                           "Proxy-Connection: Keep-Alive\r\nProxy-Authorization: Digest username=\"u\",realm=\"carrier\","
+                           "nonce=\"abc\",uri=\"origin.example:8443\",response=\"",
+                           0),
+              0u)
+        << second;
+    EXPECT_EQ(second.find("Basic"), std::string::npos) << second;
+    size_t line = second.find("Proxy-Authorization: ");
+    std::string value = second.substr(line, second.find("\r\n", line) - line);
+    EXPECT_EQ(param_of(value, "opaque"), "xyz");
+    std::string cnonce = param_of(value, "cnonce");
+    std::string ha1 = md5_hex("u:carrier:p");
+    std::string ha2 = md5_hex("CONNECT:origin.example:8443");
+    EXPECT_EQ(param_of(value, "response"), md5_hex(ha1 + ":abc:00000001:" + cnonce + ":auth:" + ha2)) << value;
+  }
 }
 
 TEST_F(ExchangeTest, TlsPeerSendingGarbageOrAnAlert) {

@@ -427,6 +427,7 @@ TEST(EndToEndHeaders, QuotedListKeepsLeadingBlanks) {
       {"\"X-A: \\\"q\\\"\"", {{"X-A", " \"q\""}}},
       {"nocolon,also none", {}},
       {":empty,Bad Name: x,X-C:3", {{"X-C", "3"}}},
+      {"X-A: 1\r\nX-Injected: 2,X-B: \x01,X-C: tab\tok", {{"X-C", " tab\tok"}}},
       {"\"", {}},
       {"", {}},
   };
@@ -547,4 +548,123 @@ TEST(FuzzFindings, EmptyInputsReadNothing) {
   EXPECT_EQ(http_parse_e2e_headers(h.h, nullptr, 0), 1);
   EXPECT_EQ(http_parse_e2e_headers(h.h, "\"\"", 2), 1);
   EXPECT_EQ(h.h->connect_head.first, nullptr);
+}
+
+// ------------------------------------------------------------------ what may reach the wire
+
+TEST(RequestSafety, ControlBytesInUrlsAndHeadersAreRefused) {
+  Handle h(nullptr, 0, "UA/1");
+  ASSERT_EQ(qn_http_url(h.h, "http://good.example/", nullptr, 0), 1);
+  for (const char* url : {"http://srv.example/a\r\nX-Injected: 1", "http://srv.example/a\rX-Injected: 1",
+                          "http://srv.example/a\nb", "http://srv.example/a b", "http://srv.example/\x01",
+                          "http://srv.example/\x7f", "http://u:p\r\nX: 1@srv.example/", "http://srv.ex\tample/",
+                          "http://srv.example/?q=\x1b"}) {
+    EXPECT_EQ(qn_http_url(h.h, url, nullptr, 0), -1) << url;
+    EXPECT_STREQ(h.h->url->host, "good.example") << url;
+  }
+  EXPECT_EQ(h.h->head.first, nullptr);  // user information of a refused URL added nothing
+  EXPECT_EQ(qn_http_url(h.h, "http://srv.example/caf\xc3\xa9?q=%20", nullptr, 0), 1);  // 8-bit text passes
+
+  struct Header {
+    const char* name;
+    const char* value;
+    int rc;
+  } headers[] = {
+      {"X-A", "a\r\nX-Injected: 1", -1}, {"X-A", "a\nb", -1},   {"X-A", "a\rb", -1},
+      {"X-A", "\x01", -1},               {"X-A\r\nX-B", "1", -1}, {"X A", "1", -1},
+      {"X:A", "1", -1},                  {"", "1", -1},           {"X-A", "tab\tand 8-bit \xe9", 1},
+      {"X-Empty", "", 1},
+  };
+  for (const Header& c : headers) EXPECT_EQ(qn_add_header(h.h, c.name, c.value), c.rc) << c.name << c.value;
+  EXPECT_EQ(headers_of(h.h->head),
+            (std::vector<std::pair<std::string, std::string>>{{"X-A", "tab\tand 8-bit \xe9"}, {"X-Empty", ""}}));
+
+  int err = 0;
+  EXPECT_EQ(qn_http_initialize(nullptr, 0, "UA\r\nX-Injected: 1", 0, &err), nullptr);
+  EXPECT_EQ(err, -2007);
+}
+
+TEST(DigestCredentials, HostileChallengesAreRefusedAndValuesQuotedBack) {
+  for (const char* challenge : {"Digest realm=\"a\nX-Injected: 1\", nonce=\"n\"",
+                                "Digest realm=\"r\", nonce=\"n\rX: 1\"",
+                                "Digest realm=\"r\", nonce=\"n\", opaque=\"o\x01\""}) {
+    http_header* list = nullptr;
+    std::string block = "WWW-Authenticate: " + std::string(challenge) + "\r\n";
+    ASSERT_EQ(qn_get_header_information(&list, block.c_str()), 1);
+    digest_info info{};
+    EXPECT_EQ(get_digest_info(&info, list), -1) << challenge;
+    EXPECT_EQ(info.realm, nullptr);
+    EXPECT_EQ(info.nonce, nullptr);
+    free_header(list);
+  }
+
+  // A realm holding a quote and a backslash is hashed as it is and quoted back escaped; a
+  // tab may stand in a quoted string (found by fuzzing: the harness had refused it).
+  http_header* list = nullptr;
+  ASSERT_EQ(qn_get_header_information(&list, "WWW-Authenticate: Digest realm=\"a\\\"b\\\\c\", nonce=\"n\tt\"\r\n"), 1);
+  digest_info info{};
+  ASSERT_EQ(get_digest_info(&info, list), 1);
+  free_header(list);
+  EXPECT_STREQ(info.realm, "a\"b\\c");
+  info.username = const_cast<char*>("u\"ser");
+  info.password = const_cast<char*>("p");
+  Handle h;
+  ASSERT_EQ(qn_http_url(h.h, "http://h/x", nullptr, 0), 1);
+  ASSERT_EQ(qn_add_digest_authorization(h.h, &info, "/x"), 1);
+  std::string v = h.h->head.first->value;
+  EXPECT_EQ(v.rfind("Digest username=\"u\\\"ser\",realm=\"a\\\"b\\\\c\",nonce=\"n\tt\",uri=\"/x\",response=\"", 0), 0u)
+      << v;
+  info.username = const_cast<char*>("u\r\nX-Injected: 1");
+  EXPECT_EQ(qn_add_digest_authorization(h.h, &info, "/x"), -1);
+  EXPECT_EQ(h.h->head.first->next, nullptr);
+  MEM_FREE(info.realm);
+  MEM_FREE(info.nonce);
+}
+
+TEST(Authorization, StaysWithItsOrigin) {
+  auto has_auth = [](http_init* h, int method) {
+    return request_bytes(h, method).find("\r\nAuthorization: Basic dTpw\r\n") != std::string::npos;
+  };
+  struct Step {
+    const char* from;
+    const char* to;
+    bool kept;
+  } steps[] = {
+      {"http://srv.example/a", "http://srv.example/b", true},                // same origin
+      {"http://srv.example/a", "http://SRV.example:80/c?x", true},           // name case, port spelt out
+      {"http://srv.example/a", "http://srv.example:8080/c", false},          // another port
+      {"http://srv.example:8080/a", "https://srv.example:8080/c", false},    // another scheme
+      {"https://srv.example:8080/a", "http://srv.example:8080/c", false},    // https to http
+      {"http://srv.example/a", "http://other.example/c", false},             // another host
+  };
+  for (const Step& s : steps) {
+    Handle h;
+    ASSERT_EQ(qn_http_url(h.h, s.from, nullptr, 0), 1);
+    qn_add_authorization(h.h, "u", "p");
+    qn_add_header(h.h, "Accept", "a/b");
+    ASSERT_EQ(qn_http_url(h.h, s.to, nullptr, 0), 1);
+    EXPECT_EQ(has_auth(h.h, HTTP_GET), s.kept) << s.from << " to " << s.to;
+    EXPECT_NE(request_bytes(h.h, HTTP_GET).find("\r\nAccept: a/b\r\n"), std::string::npos) << s.to;
+  }
+
+  // After qn_free_url_info the origin is still known; user information of the new URL
+  // gives the new origin its own credentials.
+  Handle h;
+  ASSERT_EQ(qn_http_url(h.h, "http://srv.example/a", nullptr, 0), 1);
+  qn_add_authorization(h.h, "u", "p");
+  qn_free_url_info(h.h);
+  ASSERT_EQ(qn_http_url(h.h, "http://bob:pw@other.example/a", nullptr, 0), 1);
+  EXPECT_EQ(headers_of(h.h->head),
+            (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Basic Ym9iOnB3"}}));
+
+  // The proxy never sees the origin's credentials in the CONNECT request; its own go there.
+  Handle proxy("10.0.0.1", 3128);
+  ASSERT_EQ(qn_http_url(proxy.h, "https://srv.example/a", nullptr, 0), 1);
+  qn_add_authorization(proxy.h, "u", "p");
+  qn_add_proxy_authorization(proxy.h, "x", "y");
+  proxy.h->secure = 1;
+  EXPECT_EQ(request_bytes(proxy.h, HTTP_CONNECT),
+            "CONNECT srv.example:443 HTTP/1.1\r\nHost: srv.example:443\r\nProxy-Connection: Keep-Alive\r\n"
+            "Proxy-Authorization: Basic eDp5\r\n\r\n");
+  EXPECT_TRUE(has_auth(proxy.h, HTTP_GET));
 }

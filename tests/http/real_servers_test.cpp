@@ -1,6 +1,7 @@
 // The library and vyra-http against real Debian servers on loopback ports: nginx (HTTP,
 // HTTPS with a test CA, chunked responses), lighttpd (Basic and Digest) and squid
-// (absolute-form requests, CONNECT tunnels, a kept connection with one handshake).
+// (absolute-form requests, CONNECT tunnels, a kept connection with one handshake, Basic
+// and Digest proxy authentication through Debian's helpers).
 #include <gtest/gtest.h>
 
 #include <openssl/pem.h>
@@ -284,20 +285,111 @@ TEST_F(Nginx, VyraHttpToolOverHttpsAndThroughTheProxy) {
   ASSERT_TRUE(start_squid(&squid, sq, port, &why)) << why;
   setenv("VYRA_TIME_SCALE", "0.01", 1);  // the one-second pause before each TLS set-up
   std::string tool = vyra_test::bin("vyra-http");
-  auto ok = vyra_test::run({tool, "--cacert", pki.ca_pem, https("/hello.txt")});
+  auto ok = vyra_test::run({tool, "--cacert", pki.ca_pem, "-i", https("/hello.txt")});
   EXPECT_EQ(ok.exit_code, 0) << ok.err;
-  // The certificate's names come first (the chain check prints them), then the response.
-  EXPECT_EQ(ok.out.find("Common Name = [localhost]\n"), 0u) << ok.out;
-  EXPECT_NE(ok.out.find("HTTP/1.1 200\r\nServer: nginx"), std::string::npos) << ok.out;
+  // The certificate's names go to the standard error; the response to the standard output.
+  EXPECT_EQ(ok.err, "Common Name = [localhost]\nOrganization Name = [Vyra Test Server]\n");
+  EXPECT_EQ(ok.out.rfind("HTTP/1.1 200\r\nServer: nginx", 0), 0u) << ok.out;
   EXPECT_NE(ok.out.find("\r\n\r\nhello from nginx\n"), std::string::npos) << ok.out;
   auto refused = vyra_test::run({tool, https("/hello.txt")});
-  EXPECT_NE(refused.exit_code, 0);
+  EXPECT_EQ(refused.exit_code, 35);
   EXPECT_NE(refused.err.find("failed with -3014"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.out, "");
   auto proxied = vyra_test::run({tool, "--proxy", "127.0.0.1:" + std::to_string(port), "--cacert", pki.ca_pem,
                                  "-X", "POST", https("/post")});
   EXPECT_EQ(proxied.exit_code, 0) << proxied.err;
-  EXPECT_NE(proxied.out.find("posted\n"), std::string::npos);
-  auto plain = vyra_test::run({tool, "--proxy", "127.0.0.1:" + std::to_string(port), http("/hello.txt")});
+  EXPECT_EQ(proxied.out, "posted\n");
+  auto plain = vyra_test::run({tool, "-x", "127.0.0.1:" + std::to_string(port), http("/hello.txt")});
   EXPECT_EQ(plain.exit_code, 0) << plain.err;
+  EXPECT_EQ(plain.out, "hello from nginx\n");
   unsetenv("VYRA_TIME_SCALE");
+}
+
+TEST_F(Nginx, SquidWithBasicAndDigestProxyAuthentication) {
+  setenv("VYRA_TIME_SCALE", "0.01", 1);
+  std::string tool = vyra_test::bin("vyra-http");
+  for (ProxyAuth auth : {ProxyAuth::basic, ProxyAuth::digest}) {
+    const char* kind = auth == ProxyAuth::basic ? "basic" : "digest";
+    TempDir sq;
+    ServerProcess squid;
+    int port = free_port();
+    std::string why;
+    ASSERT_TRUE(start_squid(&squid, sq, port, &why, auth)) << why;
+    std::string proxy = "127.0.0.1:" + std::to_string(port);
+
+    // The library: without credentials the proxy refuses, with them it serves, over http
+    // and through CONNECT. Digest credentials wait for the proxy's challenge.
+    {
+      Handle h("127.0.0.1", port);
+      h.trust(pki.ca_der);
+      EXPECT_EQ(fetch(h.h, http("/hello.txt")).status, 407) << kind;
+      EXPECT_EQ(fetch(h.h, https("/hello.txt", "localhost")).rc, -3015) << kind;
+    }
+    for (const char* password : {"handset", "wrong"}) {
+      Handle h("127.0.0.1", port);
+      h.trust(pki.ca_der);
+      digest_info kept{};
+      kept.username = const_cast<char*>("carrier");
+      kept.password = const_cast<char*>(password);
+      if (auth == ProxyAuth::basic)
+        ASSERT_EQ(qn_add_proxy_authorization(h.h, "carrier", password), 1);
+      else
+        ASSERT_EQ(qn_add_digest_proxy_authorization(h.h, &kept, nullptr), 1);
+      testing::internal::CaptureStdout();
+      Result r = fetch(h.h, https("/hello.txt", "localhost"));
+      testing::internal::GetCapturedStdout();
+      bool good = std::string(password) == "handset";
+      EXPECT_EQ(r.rc, good ? 1 : -3015) << kind << " " << password;
+      if (good) {
+        EXPECT_EQ(r.body, "hello from nginx\n") << kind;
+      }
+      if (auth == ProxyAuth::basic && good) {
+        EXPECT_EQ(fetch(h.h, http("/hello.txt")).body, "hello from nginx\n");
+      }
+    }
+
+    // The tool, with curl's options, over http and through CONNECT.
+    std::vector<std::string> creds = {"-U", "carrier:handset"};
+    if (auth == ProxyAuth::digest) creds.push_back("--proxy-digest");
+    for (const std::string& url : {http("/hello.txt"), https("/hello.txt", "localhost")}) {
+      std::vector<std::string> argv = {tool, "-x", proxy, "--cacert", pki.ca_pem};
+      argv.insert(argv.end(), creds.begin(), creds.end());
+      argv.push_back(url);
+      auto r = vyra_test::run(argv);
+      EXPECT_EQ(r.exit_code, 0) << kind << " " << url << ": " << r.err;
+      EXPECT_EQ(r.out, "hello from nginx\n") << kind << " " << url;
+      auto without = vyra_test::run({tool, "-x", proxy, "--cacert", pki.ca_pem, "-i", url});
+      if (url.rfind("https", 0) == 0) {
+        EXPECT_EQ(without.exit_code, 97) << kind;
+      } else {
+        EXPECT_EQ(without.out.rfind("HTTP/1.1 407\r\n", 0), 0u) << kind << ": " << without.out;
+      }
+    }
+  }
+  unsetenv("VYRA_TIME_SCALE");
+}
+
+TEST(Lighttpd, VyraHttpToolWithBasicAndDigestCredentials) {
+  TempDir dir;
+  dir.write("www/basic/secret.txt", "basic secret\n");
+  dir.write("www/digest/secret.txt", "digest secret\n");
+  ServerProcess server;
+  int port = free_port();
+  std::string why;
+  ASSERT_TRUE(start_lighttpd(&server, dir, port, &why)) << why;
+  std::string base = "http://127.0.0.1:" + std::to_string(port);
+  std::string tool = vyra_test::bin("vyra-http");
+  auto basic = vyra_test::run({tool, "-u", "alice:wonder", base + "/basic/secret.txt"});
+  EXPECT_EQ(basic.exit_code, 0) << basic.err;
+  EXPECT_EQ(basic.out, "basic secret\n");
+  auto digest = vyra_test::run({tool, "-u", "alice:wonder", "--digest", "-i", base + "/digest/secret.txt?x=1"});
+  EXPECT_EQ(digest.exit_code, 0) << digest.err;
+  // Both answers are shown: the challenge, then the page.
+  EXPECT_EQ(digest.out.rfind("HTTP/1.1 401\r\n", 0), 0u) << digest.out;
+  EXPECT_NE(digest.out.find("HTTP/1.1 200\r\n"), std::string::npos) << digest.out;
+  EXPECT_EQ(digest.out.substr(digest.out.size() - 14), "digest secret\n");
+  auto wrong = vyra_test::run({tool, "-u", "alice:wrong", "--digest", "-i", base + "/digest/secret.txt"});
+  EXPECT_EQ(wrong.exit_code, 0);  // an HTTP refusal is an answer, not a failure
+  EXPECT_EQ(wrong.out.rfind("HTTP/1.1 401\r\n", 0), 0u);
+  EXPECT_EQ(wrong.out.find("HTTP/1.1 200"), std::string::npos);
 }

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <crypt.h>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -59,7 +61,7 @@ void add_ext(X509* cert, X509* issuer, int nid, const char* value) {
 }
 
 X509* make_cert(EVP_PKEY* key, const char* cn, const char* org, X509* issuer, EVP_PKEY* issuer_key, bool ca,
-                long from_days, long to_days, long serial) {
+                long from_days, long to_days, long serial, const char* san = "DNS:localhost,IP:127.0.0.1") {
   X509* cert = X509_new();
   X509_set_version(cert, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(cert), serial);
@@ -76,7 +78,7 @@ X509* make_cert(EVP_PKEY* key, const char* cn, const char* org, X509* issuer, EV
     add_ext(cert, iss, NID_key_usage, "critical,keyCertSign,cRLSign");
   } else {
     add_ext(cert, iss, NID_basic_constraints, "CA:FALSE");
-    add_ext(cert, iss, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+    add_ext(cert, iss, NID_subject_alt_name, san);
     add_ext(cert, iss, NID_ext_key_usage, "serverAuth");
   }
   add_ext(cert, iss, NID_subject_key_identifier, "hash");
@@ -137,6 +139,7 @@ bool TestPki::make(const TempDir& dir) {
   dir.write("expired.key", pem_key(srv_key));
   ca_der = der_cert(ca);
   other_ca_der = der_cert(other);
+  ca_key_pem_ = pem_key(ca_key);
   X509_free(ca);
   X509_free(other);
   X509_free(srv);
@@ -145,6 +148,29 @@ bool TestPki::make(const TempDir& dir) {
   EVP_PKEY_free(other_key);
   EVP_PKEY_free(srv_key);
   return true;
+}
+
+bool TestPki::issue(const TempDir& dir, const std::string& name, const std::string& san) const {
+  BIO* kb = BIO_new_mem_buf(ca_key_pem_.data(), static_cast<int>(ca_key_pem_.size()));
+  EVP_PKEY* ca_key = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+  BIO_free(kb);
+  X509* ca = nullptr;
+  if (FILE* f = std::fopen(ca_pem.c_str(), "r")) {
+    ca = PEM_read_X509(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+  }
+  EVP_PKEY* key = new_key();
+  bool ok = ca_key != nullptr && ca != nullptr && key != nullptr;
+  if (ok) {
+    X509* cert = make_cert(key, name.c_str(), "Vyra Test Server", ca, ca_key, false, -1, 30, 10, san.c_str());
+    dir.write(name + ".pem", pem_cert(cert));
+    dir.write(name + ".key", pem_key(key));
+    X509_free(cert);
+  }
+  EVP_PKEY_free(key);
+  X509_free(ca);
+  EVP_PKEY_free(ca_key);
+  return ok;
 }
 
 // ------------------------------------------------------------------ processes
@@ -272,14 +298,29 @@ bool start_lighttpd(ServerProcess* p, const TempDir& dir, int port, std::string*
   return p->start({"/usr/sbin/lighttpd", "-D", "-f", d + "/lighttpd.conf"}, d + "/lighttpd.out", {port}, why);
 }
 
-bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why) {
+bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why, ProxyAuth auth) {
   const std::string d = dir.path();
   // squid gives up root for its own user: its files must be writable by that user.
   chmod(d.c_str(), 0777);
+  std::string access = "http_access allow all\n";
+  if (auth == ProxyAuth::basic) {
+    // basic_ncsa_auth reads crypt(3) hashes.
+    crypt_data data{};
+    const char* hash = crypt_r("handset", "$6$vyratest$", &data);
+    dir.write("basic.passwd", std::string("carrier:") + (hash != nullptr ? hash : "*") + "\n");
+    access = "auth_param basic program /usr/lib/squid/basic_ncsa_auth " + d +
+             "/basic.passwd\nauth_param basic realm vyra-proxy\nauth_param basic children 2 startup=1 idle=1\n";
+  } else if (auth == ProxyAuth::digest) {
+    dir.write("digest.passwd", "carrier:handset\n");
+    access = "auth_param digest program /usr/lib/squid/digest_file_auth " + d +
+             "/digest.passwd\nauth_param digest realm vyra-proxy\nauth_param digest children 2 startup=1 idle=1\n";
+  }
+  if (auth != ProxyAuth::none)
+    access += "acl authenticated proxy_auth REQUIRED\nhttp_access allow authenticated\nhttp_access deny all\n";
   std::string conf = "http_port 127.0.0.1:" + std::to_string(port) + "\npid_filename " + d +
                      "/squid.pid\ncache_log " + d + "/cache.log\naccess_log none\ncache deny all\n"
                      "cache_mem 4 MB\ncoredump_dir " + d + "\nnetdb_filename none\npinger_enable off\n"
-                     "shutdown_lifetime 0 seconds\nacl CONNECT method CONNECT\nhttp_access allow all\n"
+                     "shutdown_lifetime 0 seconds\nacl CONNECT method CONNECT\n" + access +
                      "via off\nforwarded_for delete\n";
   dir.write("squid.conf", conf);
   return p->start({"/usr/sbin/squid", "-N", "-n", "vyra" + std::to_string(port), "-f", d + "/squid.conf"}, d + "/squid.out", {port}, why);

@@ -33,6 +33,12 @@ struct TestPki {
   std::string ca_der;  // the CA certificate in DER, for qn_add_x509_trusted_certificate
   std::string other_ca_der;
   bool make(const TempDir& dir);
+  // A further server certificate of the test CA with the subjectAltName san (OpenSSL's
+  // text form, "DNS:a.example,IP:127.0.0.1"), as dir/<name>.pem and dir/<name>.key.
+  bool issue(const TempDir& dir, const std::string& name, const std::string& san) const;
+
+ private:
+  std::string ca_key_pem_;
 };
 
 class ServerProcess {
@@ -59,7 +65,11 @@ bool start_nginx(ServerProcess* p, const TempDir& dir, const TestPki& pki, int h
 // lighttpd serving dir/www with Digest auth below /digest/ and Basic auth below /basic/
 // (realm "vyra", user alice, password wonder).
 bool start_lighttpd(ServerProcess* p, const TempDir& dir, int port, std::string* why);
-// squid on port, allowing CONNECT to any loopback port, caching nothing.
-bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why);
+// squid on port, allowing CONNECT to any loopback port, caching nothing; with proxy
+// authentication by Debian's helpers when auth asks for it (realm "vyra-proxy", user
+// carrier, password handset), through password files it writes into dir.
+enum class ProxyAuth { none, basic, digest };
+bool start_squid(ServerProcess* p, const TempDir& dir, int port, std::string* why,
+                 ProxyAuth auth = ProxyAuth::none);
 
 }  // namespace http_test
