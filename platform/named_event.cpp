@@ -6,7 +6,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <linux/futex.h>
-#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -60,12 +59,18 @@ struct Segment {
   WaiterSlot waiters[kMaxWaiters];
 };
 
+// The segments this process mapped, by path (the last few; the mappings themselves stay for
+// the process's life, since handles point into them). Plain arrays with no destructor: a
+// thread still opening an event while the process exits never meets a destroyed table.
 struct Mapping {
-  Segment* seg = nullptr;
+  char path[PATH_MAX];
+  Segment* seg;
 };
+constexpr size_t kRememberedMappings = 16;
 
 std::mutex g_map_lock;
-std::map<std::string, Mapping> g_maps;  // by segment path; the mappings live for the process
+Mapping g_maps[kRememberedMappings];
+size_t g_next_mapping = 0;
 
 long futex(uint32_t* word, int op, uint32_t val, const timespec* ts) {
   return syscall(SYS_futex, word, op, val, ts, nullptr, 0);
@@ -74,9 +79,10 @@ long futex(uint32_t* word, int op, uint32_t val, const timespec* ts) {
 Segment* map_segment() {
   std::string path = run_path("events.shm");
   if (path.empty()) return nullptr;
+  if (path.size() >= PATH_MAX) return nullptr;
   std::lock_guard<std::mutex> guard(g_map_lock);
-  auto it = g_maps.find(path);
-  if (it != g_maps.end()) return it->second.seg;
+  for (const Mapping& m : g_maps)
+    if (m.seg != nullptr && path == m.path) return m.seg;
 
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
@@ -105,7 +111,11 @@ Segment* map_segment() {
     flock(fd, LOCK_UN);
   }
   close(fd);
-  if (seg != nullptr) g_maps[path].seg = seg;
+  if (seg != nullptr) {
+    Mapping& m = g_maps[g_next_mapping++ % kRememberedMappings];
+    std::memcpy(m.path, path.c_str(), path.size() + 1);
+    m.seg = seg;
+  }
   return seg;
 }
 
