@@ -84,9 +84,12 @@ NmMock::NmMock(bool with_networkmanager) {
   std::string socket = dir_ + "/system_bus_socket";
   address_ = "unix:path=" + socket;
   write_file(dir_ + "/bus.conf", bus_config(socket));
-  if (!daemon_.start({kDaemon, "--config-file=" + dir_ + "/bus.conf", "--nofork", "--nopidfile", "--nosyslog"}, {},
-                     dir_ + "/dbus-daemon.log") ||
-      !wait_until(10000, [&] { return file_exists(socket); })) {
+  // The daemon prints its address once it listens (the socket file appears a little earlier).
+  std::string printed = dir_ + "/address";
+  if (!daemon_.start({kDaemon, "--config-file=" + dir_ + "/bus.conf", "--nofork", "--nopidfile", "--nosyslog",
+                      "--print-address=1"},
+                     printed, dir_ + "/dbus-daemon.log") ||
+      !wait_until(10000, [&] { return read_file(printed).find('\n') != std::string::npos; })) {
     error_ = std::string("the bus daemon did not start (") + kDaemon + ", see " + dir_ + "/dbus-daemon.log)";
     return;
   }
