@@ -9,10 +9,10 @@ FUZZ_SECONDS ?= 30
 DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libsqlite3-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev \
 	clang libclang-rt-dev \
+	libsystemd-dev dbus-daemon python3-dbusmock \
 	libwbxml2-dev libwbxml2-utils \
 	libexpat1-dev libpugixml-dev libxml2-dev \
-	nginx lighttpd squid libcurl4-openssl-dev \
-	libsystemd-dev dbus-daemon python3-dbusmock
+	nginx lighttpd squid libcurl4-openssl-dev
 
 .PHONY: all deps build test build-sanitize test-sanitize build-tsan test-tsan fuzz clean
 
