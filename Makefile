@@ -9,6 +9,7 @@ FUZZ_SECONDS ?= 30
 DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libsqlite3-dev libssl-dev libgtest-dev libgmock-dev libbenchmark-dev \
 	clang libclang-rt-dev \
+	libsystemd-dev dbus-daemon python3-dbusmock \
 	libwbxml2-dev libwbxml2-utils \
 	libexpat1-dev libpugixml-dev libxml2-dev \
 	nginx lighttpd squid libcurl4-openssl-dev libcrypt-dev
