@@ -14,7 +14,7 @@ namespace {
 // Checks what the bridge's handlers would be given.
 class Handlers : public kova::RilNotificationHandlers {
  public:
-  void OnIncomingMessage(const uint8_t* data, size_t size) override {
+  void OnIncomingMessage(const uint8_t* data, size_t size, uint32_t) override {
     if (size < 4) __builtin_trap();
     volatile uint8_t last = data[size - 1];
     (void)last;
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           (packet.empty() || packet.size() > sim::kMaxDiagPacket))
         __builtin_trap();
     } else if (frame.type == plat::kRilFrameNotify) {
-      handlers.DispatchNotification(frame.code, frame.payload.data(), frame.payload.size());
+      handlers.DispatchNotification(frame.code, frame.id, frame.payload.data(), frame.payload.size());
     }
   }
   return 0;
