@@ -110,8 +110,9 @@ class _Log:
 
 
 def _describe(scenario):
+    count = len(scenario.rounds)
     lines = ['scenario "%s" (%s), mount %s: %d round%s' % (scenario.name, scenario.file, scenario.mount,
-                                                          len(scenario.rounds), "" if len(scenario.rounds) == 1 else "s")]
+                                                          count, "" if count == 1 else "s")]
     for rnd in scenario.rounds:
         expect = rnd.expect
         wanted = " ".join(m.short() for m in (expect.method, expect.path) if m is not None) or "any request"

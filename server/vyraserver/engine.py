@@ -142,6 +142,8 @@ class Engine:
         reply, reply_error = read_reply(request)
         if reply is not None:
             record["reply"] = reply.summary()
+        elif looks_like_reply(request):
+            record["reply_error"] = str(reply_error)
         with self.lock:
             run, why_not = self._route(request.path)
             if run is None:
@@ -158,8 +160,7 @@ class Engine:
                 accepted, how = self.authenticator.check(rnd.auth, request)
                 if not accepted:
                     return self._challenge(run, rnd, request, record, accepted, how)
-                credentials = Outcome("%s credentials of %s" % (rnd.auth.scheme.capitalize(), rnd.auth.user),
-                                      True, None)
+                credentials = Outcome(how, True)
             run.next_round += 1
             run.in_flight += 1
         outcomes = ([credentials] if credentials else []) + evaluate(rnd.expect, request, peer.scheme, reply,
@@ -170,8 +171,6 @@ class Engine:
             run.failures += ["%s: %s: %s" % (label, o.what, o.why) for o in failed]
         record.update(scenario=run.scenario.name, round=rnd.number, round_name=rnd.name,
                       expectations=[o.record() for o in outcomes])
-        if not looks_like_reply(request):
-            record.pop("reply", None)
         answer = rnd.answer
         if answer.drop:
             record["answer"] = {"dropped": True}

@@ -16,6 +16,8 @@ import re
 import xml.etree.ElementTree as ElementTree
 from dataclasses import dataclass, field
 
+from .matchers import quote
+
 MMC_TYPE = "application/vnd.zevorize.mmc-xml"
 
 
@@ -77,7 +79,7 @@ def _parse_part_headers(block):
             continue
         name, colon, value = line.partition(":")
         if not colon:
-            raise ReplyError("part header line %r has no colon" % line[:100])
+            raise ReplyError("part header line %s has no colon" % quote(line, 100))
         headers.append((name.strip(), value.strip()))
     return headers
 
@@ -105,7 +107,7 @@ def split_multipart(body, boundary):
         if at == 0 or body[at - 1:at] == b"\n":
             starts.append(at)
     if not starts:
-        raise ReplyError("multipart body holds no delimiter line for boundary %r" % boundary)
+        raise ReplyError("multipart body holds no delimiter line for boundary %s" % quote(boundary))
     parts = []
     closed = False
     for index, at in enumerate(starts):
@@ -198,7 +200,7 @@ def parse_reply(content_type, body):
     elif media == MMC_TYPE:
         document = body
     else:
-        raise ReplyError("reply Content-Type is %r, not %s or multipart" % (content_type, MMC_TYPE))
+        raise ReplyError("reply Content-Type is %s, not %s or multipart" % (quote(content_type), MMC_TYPE))
     reply = Reply(content_type=content_type, parts=parts)
     doctype = re.search(rb"<!DOCTYPE[^>]*>", document)
     if doctype:

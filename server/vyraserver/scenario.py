@@ -13,7 +13,7 @@ import os
 import re
 from dataclasses import dataclass, field
 
-from .auth import DEFAULT_REALM, AuthDemand
+from .auth import ALGORITHMS, DEFAULT_REALM, AuthDemand
 from .matchers import ScenarioError, compile_matcher
 from .mmc import MMC_TYPE
 
@@ -150,7 +150,9 @@ class Scenario:
             answer = rnd.answer
             contents = [answer.content] + [p.content for p in (answer.multipart.parts if answer.multipart else [])]
             used |= {name for c in contents if c is not None for name in c.placeholders()}
-            for text in [answer.location or ""] + [v for _, v in answer.headers]:
+            headers = answer.headers + [h for p in (answer.multipart.parts if answer.multipart else [])
+                                        for h in p.headers]
+            for text in [answer.location or ""] + [v for _, v in headers]:
                 used |= set(PLACEHOLDER.findall(text))
         return used
 
@@ -414,7 +416,7 @@ class _Loader:
                          line_end=b"\r\n" if line_end == "crlf" else b"\n")
 
     def auth(self, value, where):
-        f = _Fields(value, where, ["scheme", "user", "password", "realm"])
+        f = _Fields(value, where, ["scheme", "user", "password", "realm", "qop", "algorithm"])
         scheme = f.text("scheme", "").lower()
         if scheme not in ("basic", "digest"):
             raise ScenarioError("%s.scheme: \"basic\" or \"digest\"" % where)
@@ -424,7 +426,11 @@ class _Loader:
         realm = f.text("realm", DEFAULT_REALM)
         if '"' in realm or "\\" in realm:
             raise ScenarioError("%s.realm: no double quote or backslash" % where)
-        return AuthDemand(scheme, user, password, realm)
+        algorithm = f.text("algorithm", "MD5")
+        if algorithm not in ALGORITHMS or (scheme == "basic" and (f.has("algorithm") or f.has("qop"))):
+            raise ScenarioError("%s: a Digest round may give \"qop\" (true or false) and \"algorithm\" "
+                                "(%s)" % (where, " or ".join('"%s"' % a for a in ALGORITHMS)))
+        return AuthDemand(scheme, user, password, realm, qop=f.get("qop", bool, True), algorithm=algorithm)
 
     def scenario(self, value):
         where = os.path.basename(self.path)

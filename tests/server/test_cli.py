@@ -177,7 +177,7 @@ class Expectations(ServerTest):
                                      'to match')
         self.assertEqual(reasons[1], 's round 3: reply detail 1 {id="2" value="A&B"}: id: got "1", expected "2"; '
                                      'value: got nothing, expected "A&B"')
-        self.assertIn("an MMC reply: reply Content-Type is 'text/xml'", reasons[4])
+        self.assertIn("an MMC reply: reply Content-Type is \"text/xml\"", reasons[4])
 
 
 if __name__ == "__main__":

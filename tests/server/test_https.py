@@ -29,7 +29,8 @@ class Https(ServerTest):
 
     def scenario_both(self):
         # ${base} is the listener the request came in on; ${http} and ${https} name each.
-        document = '<mmc mmcID="1" status-uri="${base}/t/reply" other="${http}|${https}"><method id="1" name="open"/></mmc>'
+        document = ('<mmc mmcID="1" status-uri="${base}/t/reply" other="${http}|${https}">'
+                    '<method id="1" name="open"/></mmc>')
         return self.scenario("s.json", {"mount": "/t", "rounds": [
             {"expect": {"scheme": "https", "path": "/t/start"}, "answer": {"document": document}},
             {"expect": {"scheme": "http", "path": "/t/start"}, "answer": {"document": document}}]})
