@@ -8,6 +8,7 @@ past the I/O time-out.
 import socket
 import socketserver
 import ssl
+import traceback
 
 from .engine import Peer
 from .httpio import ClientGone, Connection, RequestError, Response, encode_response
@@ -61,7 +62,14 @@ class _Handler(socketserver.BaseRequestHandler):
                                                                     body=(exc.words + "\n").encode())), engine, peer)
                 return
             first = False
-            exchange = engine.serve(request, peer)
+            try:
+                exchange = engine.serve(request, peer)
+            except Exception as exc:      # a fault of the server's own fails the verdict, never silently
+                engine.problem("server-error", "%s %s: %s" % (request.method, request.target,
+                                                              "".join(traceback.format_exception_only(exc)).strip()),
+                               peer, counts=True)
+                self._send(connection, encode_response(Response(500, close=True)), engine, peer)
+                return
             if exchange.delay:
                 engine.stopping.wait(exchange.delay)
             if exchange.drop:

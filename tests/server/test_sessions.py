@@ -131,6 +131,20 @@ class MultipartRoamingList(ServerTest):
                                                   "content_type": "application/octet-stream",
                                                   "length": len(ROAMING_LIST) + 2}])
 
+    @unittest.skipUnless(os.environ.get("VYRA_XML"), "VYRA_XML names no vyra-xml program (CTest sets it)")
+    def test_the_clients_own_splitter_finds_the_document_and_the_whole_list(self):
+        server = self.start(PRL)
+        _, headers, body = raw_exchange(server.url, handset_request(server.url, "/prl/start"))
+        with open(self.path("answer"), "wb") as handle:
+            handle.write(body)
+        shown = subprocess.run([os.environ["VYRA_XML"], "--multipart", headers["content-type"], self.path("answer")],
+                               capture_output=True, text=True, timeout=30)
+        self.assertEqual(shown.returncode, 0, shown.stderr)
+        self.assertIn('method parent=0 id="2" name="write" object="phone:cdma.prl" valueref="cid:roaming-list"',
+                      shown.stdout)
+        self.assertIn("part 1: %d bytes\n  Content-Type: application/octet-stream\n  Content-ID: <roaming-list>"
+                      % len(ROAMING_LIST), shown.stdout)
+
     def test_other_bytes_in_the_reply_part_fail(self):
         server = self.start(PRL, "--exit-when-done")
         raw_exchange(server.url, handset_request(server.url, "/prl/start"))
