@@ -153,7 +153,7 @@ class Engine:
                                     (words + "\n").encode("utf-8"))
                 record.update(kind="unexpected", expectations=[Outcome("a scenario for this request", False,
                                                                        why_not).record()])
-                return self._answered_record(record, response, None, words, failed=True)
+                return self._answered_record(record, response, words, failed=True)
             rnd = run.scenario.rounds[run.next_round]
             credentials = None
             if rnd.auth is not None:
@@ -191,30 +191,28 @@ class Engine:
         return exchange
 
     def _challenge(self, run, rnd, request, record, accepted, how):
+        """A 401 for a round that demands credentials; wrong ones (accepted False) fail."""
         label = "%s %s" % (run.scenario.name, rnd.label())
+        scheme = rnd.auth.scheme.capitalize()
         response = Response(401, [("WWW-Authenticate", self.authenticator.challenge(rnd.auth)),
                                   ("Content-Type", "text/plain; charset=utf-8")], b"credentials required\n")
-        record.update(kind="challenge", scenario=run.scenario.name, round=rnd.number, round_name=rnd.name)
-        if accepted is False:
-            words = "%s: credentials refused: %s" % (label, how)
-            run.failures.append(words)
-            record["expectations"] = [Outcome("%s credentials of %s" % (rnd.auth.scheme.capitalize(), rnd.auth.user),
-                                              False, how).record()]
-            return self._answered_record(record, response, None, "%s: %s %s -> 401 %s challenge again "
-                                         "(credentials refused: %s)" % (label, request.method, request.target,
-                                                                        rnd.auth.scheme.capitalize(), how),
-                                         failed=True)
-        record["expectations"] = []
-        return self._answered_record(record, response, None, "%s: %s %s -> 401 %s challenge (%s)"
-                                     % (label, request.method, request.target, rnd.auth.scheme.capitalize(), how))
+        record.update(kind="challenge", scenario=run.scenario.name, round=rnd.number, round_name=rnd.name,
+                      expectations=[])
+        request_words = "%s: %s %s -> 401" % (label, request.method, request.target)
+        if accepted is None:
+            return self._answered_record(record, response, "%s %s challenge (%s)" % (request_words, scheme, how))
+        run.failures.append("%s: credentials refused: %s" % (label, how))
+        record["expectations"].append(Outcome("%s credentials of %s" % (scheme, rnd.auth.user), False, how).record())
+        return self._answered_record(record, response, "%s %s challenge again (credentials refused: %s)"
+                                     % (request_words, scheme, how), failed=True)
 
-    def _answered_record(self, record, response, run, words, failed=False):
+    def _answered_record(self, record, response, words, failed=False):
         """Writes the transcript line and the log line of a request that is not a round."""
         record["answer"] = self._answer_record(response, {})
         self.transcript.write(record)
         self.log(words, failed=failed)
         response.close = True
-        return Exchange(response=response, run=run)
+        return Exchange(response=response)
 
     @staticmethod
     def _answer_record(response, details):

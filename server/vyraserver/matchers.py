@@ -149,17 +149,17 @@ def _scalar_text(value):
     return str(value)
 
 
-def compile_matcher(spec, where):
-    """The matcher that spec describes; ScenarioError naming where when it is no matcher."""
-    if spec is None or spec is False:
+def compile_matcher(written, where):
+    """The matcher of an expected value as a scenario writes it; ScenarioError naming where if none."""
+    if written is None or written is False:
         return Absent()
-    if spec is True:
+    if written is True:
         return Present()
-    text = _scalar_text(spec)
+    text = _scalar_text(written)
     if text is not None:
         return Exact(text)
-    if isinstance(spec, dict) and len(spec) == 1:
-        (kind, arg), = spec.items()
+    if isinstance(written, dict) and len(written) == 1:
+        (kind, arg), = written.items()
         if kind == "regex" and isinstance(arg, str):
             try:
                 return Regex(arg)
@@ -172,4 +172,4 @@ def compile_matcher(spec, where):
             return OneOf([_scalar_text(a) for a in arg])
     raise ScenarioError("%s: %s is not an expected value (a text, a number, true, null, or one of "
                         "{\"regex\"|\"contains\"|\"prefix\": text}, {\"one_of\": [texts]})"
-                        % (where, json.dumps(spec)))
+                        % (where, json.dumps(written)))

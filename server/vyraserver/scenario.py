@@ -267,8 +267,8 @@ class _Loader:
             if f.has(key):
                 setattr(expect, key, compile_matcher(f.value[key], "%s.%s" % (where, key)))
         headers = f.get("headers", dict, {})
-        expect.headers = [(name, compile_matcher(spec, "%s.headers.%s" % (where, name)))
-                          for name, spec in headers.items()]
+        expect.headers = [(name, compile_matcher(written, "%s.headers.%s" % (where, name)))
+                          for name, written in headers.items()]
         order = f.get("header_order", list, [])
         if not all(isinstance(n, str) and n for n in order):
             raise ScenarioError("%s.header_order: expected a list of header names" % where)
@@ -320,15 +320,15 @@ class _Loader:
             raise ScenarioError("%s: expected an object of attribute names and values" % where)
         attributes = []
         part = None
-        for name, spec in value.items():
+        for name, written in value.items():
             if name == "part":
-                part_fields = _Fields(spec, where + ".part", ["text", "file", "base64", "hex"])
+                part_fields = _Fields(written, where + ".part", ["text", "file", "base64", "hex"])
                 _, part = self.content(part_fields, where + ".part", document_keys=False)
                 if part is None:
                     raise ScenarioError("%s.part: give text, file, base64 or hex" % where)
                 part = Content(part.data, False, part.label)
             else:
-                attributes.append((name, compile_matcher(spec, "%s.%s" % (where, name))))
+                attributes.append((name, compile_matcher(written, "%s.%s" % (where, name))))
         return DetailExpectation(attributes, part)
 
     # ---- answers
