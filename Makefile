@@ -12,7 +12,8 @@ DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	libsystemd-dev dbus-daemon python3-dbusmock \
 	libwbxml2-dev libwbxml2-utils \
 	libexpat1-dev libpugixml-dev libxml2-dev \
-	nginx lighttpd squid libcurl4-openssl-dev libcrypt-dev
+	nginx lighttpd squid libcurl4-openssl-dev libcrypt-dev \
+	openssl curl
 
 .PHONY: all deps build test build-sanitize test-sanitize build-tsan test-tsan fuzz clean
 
