@@ -101,9 +101,9 @@ class ClientLibrary(ServerTest):
             server = self.start(self.scenario("s.json", two_rounds("digest", **options)), "--https", "0",
                                 "--cert", certs["server.pem"], "--key", certs["server.key"], "--exit-when-done",
                                 "--transcript", transcript)
-            for extra in ([], ["-X", "POST", "--data", body]):
+            for extra in ([], ["-X", "POST", "--data", "@" + body]):
                 path = "/a/reply" if extra else "/a/start"
-                result = subprocess.run([os.environ["VYRA_HTTP"], *extra, "--user", "%s:%s" % (USER, PASSWORD),
+                result = subprocess.run([os.environ["VYRA_HTTP"], "-i", *extra, "--user", "%s:%s" % (USER, PASSWORD),
                                          "--digest", "--cacert", certs["ca.pem"], server.url + path],
                                         capture_output=True, timeout=30)
                 self.assertIn(b"HTTP/1.1 200", result.stdout, result.stderr)
