@@ -1,6 +1,7 @@
 #include "client/session/MMCP.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -112,7 +113,7 @@ int end_session(MmcRequest* mr, int result) {
 
 void mmcp_open_session() {
   g_session_open = 1;
-  ++g_session_counter;
+  if (g_session_counter < INT32_MAX) ++g_session_counter;  // a server's huge mmcID stays the largest
   log_message(0, kLogTrace, "initialize_mmcp_session");
 }
 
