@@ -1,6 +1,7 @@
 #include "tests/client/provisioning_server.h"
 
 #include <cctype>
+#include <sys/socket.h>
 #include <thread>
 
 namespace session_test {
@@ -88,6 +89,11 @@ void ProvisioningServer::serve(http_test::Conn& conn, int index) {
   }
   Answer a = script_(r, index);
   if (a.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(a.delay_ms));
+  if (a.reset) {
+    linger hard{1, 0};  // close() then sends RST instead of FIN
+    setsockopt(conn.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    return;
+  }
   if (a.hang_up) return;
   std::string out = "HTTP/1.1 " + std::to_string(a.status) + " " + reason(a.status) + "\r\n";
   if (!a.content_type.empty()) out += "Content-Type: " + a.content_type + "\r\n";

@@ -33,6 +33,7 @@ struct Answer {
   std::string body;
   std::vector<std::string> headers;     // further header lines, without line ends
   bool hang_up = false;                 // close the connection without answering
+  bool reset = false;                   // reset the connection (RST) without answering
   int delay_ms = 0;                     // wait before answering
 };
 
