@@ -241,6 +241,12 @@ int process_mmc_file(const char* buffer, int length, const char* content_type) {
     clear_mmc_request(&mr);
     const xml_node* mmc = mmc_root(&request_tree);
     mr.status_uri = mmc_attr_copy(mmc, kMmcAttrStatusUri);
+    if (mr.status_uri == nullptr && mmc_attr_value(mmc, kMmcAttrStatusUri) != nullptr) {
+      // A status URI that could not be copied must not pass for none (a quiet end).
+      free_xml_struct(&request_tree);
+      result = end_session(&mr, kErrNoMemory);
+      break;
+    }
     bool invalid_session = false;
     if (g_session_open) {
       g_session_counter = mmc_session_id(mmc);

@@ -247,6 +247,9 @@ void write_object(const xml_node* method, const char* object, const MmcObjectEnt
   char* value = nullptr;
   int length = 0;
   char* reference = mmc_attr_copy(method, kMethodAttrValueRef);
+  // An attribute that is there but could not be copied is a memory failure, not an absence.
+  if (reference == nullptr && mmc_attr_value(method, kMethodAttrValueRef) != nullptr)
+    return refuse(o, kStateError, kReasonOutOfMemory);
   if (reference != nullptr) {
     std::string_view ref(reference);
     int status = kOk;
@@ -265,6 +268,8 @@ void write_object(const xml_node* method, const char* object, const MmcObjectEnt
     }
   } else {
     value = mmc_attr_copy(method, kMethodAttrValue);
+    if (value == nullptr && mmc_attr_value(method, kMethodAttrValue) != nullptr)
+      return refuse(o, kStateError, kReasonOutOfMemory);
     if (value == nullptr || value[0] == '\0') {
       MEM_FREE(value);
       return refuse(o, kStateWarning, kReasonEmptyValue);
