@@ -228,7 +228,8 @@ struct HttpRequestSeen {
   bool post = false;
   std::vector<std::pair<std::string, std::string>> headers;  // given since the URL was set
 };
-inline std::deque<HttpAnswer> g_answers;   // consumed in order; empty: result -3010
+inline std::deque<HttpAnswer> g_answers;   // consumed in order
+inline int g_out_of_answers = -3010;       // the result once they are used up
 inline std::vector<HttpRequestSeen> g_requests;  // one per qn_http_data
 inline HttpRequestSeen g_current;
 
@@ -254,7 +255,7 @@ inline int scripted_data(http_init*, char** body, int* body_length, char** conte
                          int* status) {
   g_requests.push_back(g_current);
   HttpAnswer a;
-  if (g_answers.empty()) a.result = -3010;
+  if (g_answers.empty()) a.result = g_out_of_answers;
   else {
     a = g_answers.front();
     g_answers.pop_front();
