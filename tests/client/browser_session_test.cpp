@@ -3,8 +3,6 @@
 // the tests' own provisioning server, and the values end up in the registry and the modem.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 namespace {
 
 using session_test::Answer;
+using session_test::base64;
 using session_test::mmc;
 using session_test::ProvisioningServer;
 using session_test::reply_text;
@@ -31,13 +30,6 @@ const int g_scale_set = setenv("VYRA_TIME_SCALE", "0.01", 1);
 constexpr char kPhoneKey[] = "ControlPanel\\PhoneExtendFunction\\VYRA\\Phone";
 constexpr char kSipKey[] = "ControlPanel\\PhoneExtendFunction\\VYRA\\SIP";
 
-std::string base64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
 
 std::string with_port(std::string text, int port) {
   for (size_t at; (at = text.find("PORT")) != std::string::npos;) text.replace(at, 4, std::to_string(port));

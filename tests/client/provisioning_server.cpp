@@ -1,6 +1,7 @@
 #include "tests/client/provisioning_server.h"
 
 #include <cctype>
+#include <cstdint>
 #include <sys/socket.h>
 #include <thread>
 
@@ -100,6 +101,21 @@ void ProvisioningServer::serve(http_test::Conn& conn, int index) {
   for (const std::string& h : a.headers) out += h + "\r\n";
   out += "Content-Length: " + std::to_string(a.body.size()) + "\r\nConnection: close\r\n\r\n" + a.body;
   conn.send(out);
+}
+
+std::string base64(const std::string& bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kAlphabet[(n >> 18) & 63];
+    out += kAlphabet[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+  }
+  return out;
 }
 
 std::string reply_text(int mmc_id, const std::string& status_word, const std::vector<std::string>& details) {

@@ -57,6 +57,9 @@ class ProvisioningServer {
   http_test::FakeServer server_;  // last: its thread starts once the rest is ready
 };
 
+// Base64 of bytes (RFC 4648, with padding): how servers send binary parts.
+std::string base64(const std::string& bytes);
+
 // The MMC reply the client writes, for comparing with what the server saw:
 // the declaration, the document type, <mmc>, the status line, the details, the end.
 std::string reply_text(int mmc_id, const std::string& status_word, const std::vector<std::string>& details);

@@ -25,6 +25,7 @@
 namespace {
 
 using session_test::Answer;
+using session_test::base64;
 using session_test::mmc;
 using session_test::ProvisioningServer;
 using session_test::reply_text;
@@ -38,13 +39,6 @@ const int g_scale_set = setenv("VYRA_TIME_SCALE", "0.01", 1);
 constexpr char kPhoneKey[] = "ControlPanel\\PhoneExtendFunction\\VYRA\\Phone";
 constexpr char kDefaultNai[] = "mip0@vyra.invalid";  // the simulated modem's Mobile IP profile 0
 
-std::string base64(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
 
 std::string md5_hex(const std::string& text) {
   unsigned char digest[EVP_MAX_MD_SIZE];

@@ -680,6 +680,42 @@ TEST_F(Driver, ValueFetchesAskForTheRestAndFailedFetchesWriteNothing) {
   mmcp_cache_discard();
 }
 
+TEST_F(Driver, AValueThatRedirectsForeverFailsItsMethodAfterTenRedirects) {
+  FakeSession fake;
+  HttpAnswer redirect = answer("", "", 302);
+  redirect.headers = "Location: /again\r\n";
+  for (int i = 0; i < 20; ++i) session_fakes::g_answers.push_back(redirect);
+  EXPECT_EQ(run("<mmc><method id=\"1\" name=\"write\" object=\"phone:cdma.prl\" valueref=\"http://v/loop\"/>"
+                "<method id=\"2\" name=\"commit\"/></mmc>"),
+            1);
+  EXPECT_EQ(session_fakes::g_requests.size(), 11u);
+  EXPECT_TRUE(fake.handset.writes.empty());
+  EXPECT_EQ(mmcp_cache_entries(), nullptr);
+  session_fakes::g_answers.clear();
+}
+
+TEST_F(Driver, ALongStatusUriIsSentAsItIs) {
+  FakeSession fake;
+  std::string uri = "http://s/" + std::string(10 * 1024, 'q');
+  session_fakes::g_answers = {answer("end", "text/plain")};
+  EXPECT_EQ(run("<mmc status-uri=\"" + uri + "\"><method id=\"1\" name=\"open\" reportstatus=\"true\"/></mmc>"), 1);
+  ASSERT_EQ(session_fakes::g_requests.size(), 1u);
+  EXPECT_EQ(session_fakes::g_requests[0].url, uri);
+}
+
+TEST_F(Driver, ANaiUserNameOfSeventyTwoBytesIsNotUsed) {
+  FakeSession fake;
+  fake.handset.nai_name = std::string(71, 'n');
+  get_nai_user_name();
+  ASSERT_NE(mmcp_nai_user_name(), nullptr);
+  EXPECT_EQ(std::string(mmcp_nai_user_name()), std::string(71, 'n'));
+  disconnect_mmcp_session();
+  EXPECT_EQ(mmcp_nai_user_name(), nullptr);
+  fake.handset.nai_name = std::string(72, 'n');
+  get_nai_user_name();
+  EXPECT_EQ(mmcp_nai_user_name(), nullptr);
+}
+
 TEST_F(Driver, RedirectsAreFollowedTenTimes) {
   FakeSession fake;
   HttpAnswer redirect = answer("", "", 302);
