@@ -62,10 +62,7 @@ char* proxy_address(const char* server) {
   return dotted != nullptr ? str_dup(dotted) : nullptr;
 }
 
-// One qn_http_data on the record. What an earlier answer left in the record is released
-// first: the library leaves a field alone when the answer lacks it, and a content type left
-// from the reply must never pass for the answer's.
-int run_exchange(MmcRequest* mr) {
+void release_answer(MmcRequest* mr) {
   MEM_FREE(mr->response_body);
   mr->response_body = nullptr;
   mr->response_length = 0;
@@ -73,6 +70,13 @@ int run_exchange(MmcRequest* mr) {
   mr->content_type = nullptr;
   MEM_FREE(mr->response_headers);
   mr->response_headers = nullptr;
+}
+
+// One qn_http_data on the record. What an earlier answer left in the record is released
+// first: the library leaves a field alone when the answer lacks it, and a content type left
+// from the reply must never pass for the answer's.
+int run_exchange(MmcRequest* mr) {
+  release_answer(mr);
   mr->http_status = 0;
   auto start = std::chrono::steady_clock::now();
   int rc = mmcp_http().qn_http_data(g_handle, &mr->response_body, &mr->response_length, &mr->content_type,
@@ -95,15 +99,6 @@ int run_exchange(MmcRequest* mr) {
   return rc;
 }
 
-void release_answer(MmcRequest* mr) {
-  MEM_FREE(mr->response_body);
-  mr->response_body = nullptr;
-  mr->response_length = 0;
-  MEM_FREE(mr->content_type);
-  mr->content_type = nullptr;
-  MEM_FREE(mr->response_headers);
-  mr->response_headers = nullptr;
-}
 
 // Root certificates of slots 1 to 3 become the handle's trusted roots (slot 0 never does).
 // 1, or -1 when a certificate could not be taken.
