@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "client/handlers.h"
+#include "client/session/mmcp_services.h"
 #include "client/support/connect.h"
 #include "client/support/utils.h"
 #include "client/vyraevent.h"
@@ -97,6 +98,9 @@ const event_thread_ops kEventThreadOps = {
     HandleQueueEvent, listener_terminate, listener_shutting_down, listener_exit_process, close_listener_window,
 };
 
+// The session engine reaches the window through these (it sits below the listener).
+const MmcpWindowCalls kSessionWindowCalls = {listener_show_text, listener_ask_yes_no};
+
 }  // namespace
 
 int listener_init() {
@@ -111,6 +115,8 @@ int listener_init() {
     return rc;
   }
   connect_use_bridge(g_listener.bridge_handle);
+  mmcp_use_bridge(g_listener.bridge_handle);
+  mmcp_set_window_calls(&kSessionWindowCalls);
 
   // Threads are detached: shutdown closes their handles without waiting, and the process
   // exit ends whatever still runs.

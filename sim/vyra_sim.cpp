@@ -49,6 +49,9 @@ constexpr const char* kUsage =
     "      --encoding 0|1          user-data message encoding (default 0, octet)\n"
     "      --header-length N       pad the WSP header block to N bytes\n"
     "  signal NAME [--pulse]       set (or pulse) a named event of the device\n"
+    "  browser FILE                save FILE as the browser's provisioning document\n"
+    "                              (\\Program Files\\Fennick3.0\\content.mmc) and set\n"
+    "                              \"browser_event\"\n"
     "  network up|down|wait        the simulated data network: connects after the delay,\n"
     "                              maps no URL, or waits for ever\n"
     "  network fail STATUS         connections end with STATUS (e.g. 0x21)\n"
@@ -67,8 +70,8 @@ constexpr const char* kUsage =
     "  ras add NAME [HANDLE]       record an active dial-up connection (handle default 1)\n"
     "  ras list                    print the active connections: HANDLE NAME\n"
     "  resets                      print how often the device was reset\n"
-    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, network, ras,\n"
-    "resets and push --print needs a running vyra-modem.\n"
+    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, browser, network,\n"
+    "ras, resets and push --print needs a running vyra-modem.\n"
     "Exit status: 0 success; 1 failure (no daemon, the modem refused, an unreadable file);\n"
     "2 bad usage (also a push that cannot be composed as asked). --version prints the version.\n";
 
@@ -426,6 +429,31 @@ int cmd_network(const std::vector<std::string>& a) {
                      "backend simulated|networkmanager or show");
 }
 
+// The handset's browser saves a provisioning document where the client looks for it and
+// signals "browser_event". The file is written beside and renamed into place, so the client
+// never reads half of it.
+int cmd_browser(const std::vector<std::string>& a) {
+  if (a.size() != 1) return usage_error("browser needs FILE");
+  bool ok = false;
+  std::string document = read_all(a[0], &ok);
+  if (!ok) return failure("cannot read " + a[0]);
+  std::string path = plat::host_path(std::string_view("\\Program Files\\Fennick3.0\\content.mmc"));
+  if (path.empty()) return failure("no device: give --device DIR or set VYRA_DEVICE");
+  if (!plat::make_parent_dirs(path)) return failure("cannot make the folder of " + path);
+  std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(document.data(), static_cast<std::streamsize>(document.size()));
+    if (!out.flush()) return failure("cannot write " + temporary);
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) return failure("cannot write " + path);
+  plat::NamedEvent* e = plat::event_open("browser_event");
+  if (e == nullptr) return failure("cannot open the named event 'browser_event'");
+  bool set = plat::event_set(e);
+  plat::event_close(e);
+  return set ? 0 : failure("cannot signal 'browser_event'");
+}
+
 bool has_argument(int argc, char** argv, const char* wanted) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], wanted) == 0) return true;
@@ -513,6 +541,7 @@ int main(int argc, char** argv) {
     return usage_error("state needs idle, call, data-active or data-dormant");
   }
   if (cmd == "network") return cmd_network(a);
+  if (cmd == "browser") return cmd_browser(a);
   if (cmd == "call-end") {
     if (!a.empty()) return usage_error("call-end takes no arguments");
     return cmd_control(m, sim::kSimCallEnd, {}, false);

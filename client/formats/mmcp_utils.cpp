@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/tracked_memory.h"
+#include "common/wrapper.h"
+
 namespace {
 
 constexpr const char* kMethodNames[kMmcMethodCount] = {"open",   "retry",  "read",
@@ -154,4 +157,37 @@ int mmc_object_index_span(const char* name, int n, size_t* start, size_t* length
     }
     pos = to;
   }
+}
+
+// ---- Copies and content types --------------------------------------------------------------
+
+char* mmc_attr_copy(const xml_node* node, const char* name) {
+  const char16_t* value = mmc_attr_value(node, name);
+  char* out = nullptr;
+  if (value == nullptr || wide_to_new_narrow(value, &out) != kOk) return nullptr;
+  return out;
+}
+
+char* mmc_browser_content_type(const char* data, int length) {
+  constexpr size_t kMaxBoundary = 70;  // RFC 2046 limits a boundary to 70 characters
+  std::string_view text(data != nullptr && length > 0 ? data : "", data != nullptr && length > 0 ? length : 0);
+  if (text.substr(0, 2) == "--") {
+    size_t end = text.find('\n', 2);
+    if (end != std::string_view::npos) {
+      std::string_view boundary = text.substr(2, end - 2);
+      while (!boundary.empty() && (boundary.back() == '\r' || boundary.back() == ' ' || boundary.back() == '\t'))
+        boundary.remove_suffix(1);
+      bool token = !boundary.empty() && boundary.size() <= kMaxBoundary &&
+                   boundary.find_first_of("\" ;\t") == std::string_view::npos;
+      if (token) {
+        constexpr std::string_view kPrefix = "multipart/related; boundary=";
+        auto* out = static_cast<char*>(MEM_ALLOC(kPrefix.size() + boundary.size() + 1, 1));
+        if (out == nullptr) return nullptr;
+        std::memcpy(out, kPrefix.data(), kPrefix.size());
+        std::memcpy(out + kPrefix.size(), boundary.data(), boundary.size());
+        return out;
+      }
+    }
+  }
+  return str_dup(kMmcMediaType);
 }

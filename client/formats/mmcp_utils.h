@@ -132,3 +132,14 @@ bool mmc_object_is_indexed(const char* name);
 // Position and length of the n-th index text (n = 0, 1, ...) of a requested name: 1, or -1 when
 // the name has no such index.
 int mmc_object_index_span(const char* name, int n, size_t* start, size_t* length);
+
+// ---- Copies and content types --------------------------------------------------------------
+// A new narrow copy (the device's code page) of the node's attribute `name` (letter case
+// ignored), or NULL when it is absent or memory runs out.
+char* mmc_attr_copy(const xml_node* node, const char* name);
+
+// The content type of a document the browser saved: the multipart type with its boundary
+// ("multipart/related; boundary=B") when the bytes begin with a MIME boundary line ("--B"
+// and a line end), else the MMC media type. A new tracked string, or NULL when memory runs
+// out.
+char* mmc_browser_content_type(const char* data, int length);

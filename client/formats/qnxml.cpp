@@ -98,7 +98,7 @@ struct Scan {
   const char* text = nullptr;
   size_t length = 0;
   xml_node* first = nullptr;
-  xml_node* last = nullptr;
+  xml_node_chain chain{&first, nullptr};  // appends to first
   xml_node** stack_root = nullptr;  // open elements; top = innermost
   size_t depth = 0;
   size_t stack_capacity = 0;
@@ -127,13 +127,6 @@ struct Scan {
     return true;
   }
 
-  void append(xml_node* node) {
-    node->index = last == nullptr ? 0 : last->index + 1;
-    if (last == nullptr) first = node;
-    else last->next = node;
-    last = node;
-  }
-
   // Entity-decoded wide copy of text[from, from + n); -2000 when memory runs out.
   int decode_wide(size_t from, size_t n, char16_t** out) {
     size_t decoded = xml_decode_entities_into(text + from, n, scratch);
@@ -151,7 +144,7 @@ int xml_parse_attributes(Scan& scan, size_t from, size_t n, xml_attr** list) {
   const char* t = scan.text + from;
   if (std::memchr(t, '=', n) == nullptr) return -2021;
   xml_attr* head = nullptr;
-  xml_attr* tail = nullptr;
+  xml_attr** tail = &head;
   AttrNameSet names;
   auto fail = [&](int status) {
     free_xml_attr_list(head);
@@ -181,15 +174,10 @@ int xml_parse_attributes(Scan& scan, size_t from, size_t n, xml_attr** list) {
       log_message(-2028, kLogFailure, "error - *buf == '='");
       return fail(-2028);
     }
-    auto* attr = static_cast<xml_attr*>(MEM_ALLOC(1, sizeof(xml_attr)));
-    if (attr == nullptr) return fail(-2000);
-    if (tail == nullptr) head = attr;
-    else tail->next = attr;
-    tail = attr;
-    attr->name = copy_text(name.data(), name.size());
-    if (attr->name == nullptr) return fail(-2000);
-    int status = scan.decode_wide(from + q + 1, close - (q + 1), &attr->value);
+    char16_t* value = nullptr;
+    int status = scan.decode_wide(from + q + 1, close - (q + 1), &value);
     if (status != 1) return fail(status);
+    if (xml_attr_append(&tail, copy_text(name.data(), name.size()), value) == nullptr) return fail(-2000);
     if (n - p == 2 && t[p] == '/' && t[p + 1] == '>') break;
     pos = p;
   }
@@ -199,18 +187,14 @@ int xml_parse_attributes(Scan& scan, size_t from, size_t n, xml_attr** list) {
 
 // A "t_inline" node holding the decoded text[from, from + n) under the innermost element.
 int add_inline(Scan& scan, size_t from, size_t n) {
-  auto* node = static_cast<xml_node*>(MEM_ALLOC(1, sizeof(xml_node)));
+  xml_node* node = xml_chain_append(&scan.chain, copy_text(kXmlInlineTag, sizeof kXmlInlineTag - 1), scan.top());
   if (node == nullptr) return -2000;
-  node->parent = scan.top();
-  scan.append(node);  // owned by the list from here on, whatever fails below
-  node->tag_name = copy_text(kXmlInlineTag, sizeof kXmlInlineTag - 1);
-  if (node->tag_name == nullptr) return -2000;
-  auto* attr = static_cast<xml_attr*>(MEM_ALLOC(1, sizeof(xml_attr)));
-  if (attr == nullptr) return -2000;
-  node->attributes = attr;
-  attr->name = copy_text(kXmlInlineTag, sizeof kXmlInlineTag - 1);
-  if (attr->name == nullptr) return -2000;
-  return scan.decode_wide(from, n, &attr->value);
+  char16_t* value = nullptr;
+  int status = scan.decode_wide(from, n, &value);
+  if (status != 1) return status;
+  xml_attr** tail = &node->attributes;
+  if (xml_attr_append(&tail, copy_text(kXmlInlineTag, sizeof kXmlInlineTag - 1), value) == nullptr) return -2000;
+  return 1;
 }
 
 // Character data and CDATA are refused before the first element and after the root closed.
@@ -291,16 +275,12 @@ int scan_tag(Scan& scan, size_t pos, size_t* next) {
     free_xml_attr_list(attributes);
     return -2027;
   }
-  auto* node = static_cast<xml_node*>(MEM_ALLOC(1, sizeof(xml_node)));
+  xml_node* node = xml_chain_append(&scan.chain, copy_text(name.data(), name.size()), scan.top());
   if (node == nullptr) {
     free_xml_attr_list(attributes);
     return -2000;
   }
   node->attributes = attributes;
-  node->parent = scan.top();
-  scan.append(node);
-  node->tag_name = copy_text(name.data(), name.size());
-  if (node->tag_name == nullptr) return -2000;
   if (!empty_element && !scan.push(node)) return -2000;
   return 1;
 }

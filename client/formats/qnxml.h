@@ -58,6 +58,29 @@ void free_xml_node_list(xml_node* node);
 // Releases an attribute list (name, value, record, in order).
 void free_xml_attr_list(xml_attr* attr);
 
+// ---- Construction (qn_xml_build) -----------------------------------------------------------
+// Every producer of the model (the XML parser, the WBXML decoder and the session engine's
+// reply tree) makes its nodes and attributes with these two functions, so a document is
+// built one way only.
+//
+// A node list being built in document order: `head` points at where the first node goes
+// (a document's xml_root, or a producer's own pointer), `last` is the newest node (NULL
+// while the list is empty).
+struct xml_node_chain {
+  xml_node** head;
+  xml_node* last;
+};
+
+// Appends a new node: tag_name is taken over (a tracked string, released here when the node
+// cannot be made), parent as given, index one more than the last node's (0 for the first).
+// NULL when tag_name is NULL or memory runs out; nothing is appended then.
+xml_node* xml_chain_append(xml_node_chain* chain, char* tag_name, xml_node* parent);
+
+// Appends a new attribute at **tail and moves *tail to its next link; name and value are
+// taken over (tracked strings, released here when the attribute cannot be made). NULL when
+// either is NULL or memory runs out; nothing is appended then.
+xml_attr* xml_attr_append(xml_attr*** tail, char* name, char16_t* value);
+
 // ---- Parser (qnxml) ------------------------------------------------------------------------
 // Status codes of qn_xml_process (besides 1 for success and the shared -2000/-2001/-2002).
 constexpr int kXmlErrEmptyInput = -2009;      // length of 0 or less

@@ -74,8 +74,7 @@ struct wbxml_decoder {
   uint32_t code_page = 0;
 
   xml_struct* document = nullptr;
-  xml_node* last_node = nullptr;
-  int32_t node_count = 0;
+  xml_node_chain nodes{nullptr, nullptr};  // appends to document->xml_root
 
   wbxml_decoder() = default;
   wbxml_decoder(const wbxml_decoder&) = delete;
@@ -289,42 +288,16 @@ int text_token(wbxml_decoder& d, unsigned char b, Wide& out, bool* handled) {
 // ---- Document model ---------------------------------------------------------------------------
 
 // A new node at the end of the document list; its tag name is a copy of name, or name
-// itself when `owned` (released here on failure).
+// itself when `owned` (released on failure).
 int new_node(wbxml_decoder& d, const char* name, char* owned, xml_node** out) {
-  auto* node = static_cast<xml_node*>(MEM_ALLOC(1, sizeof(xml_node)));
-  if (node == nullptr) {
-    MEM_FREE(owned);
-    return kErrNoMemory;
-  }
-  node->tag_name = owned != nullptr ? owned : str_dup(name);
-  if (node->tag_name == nullptr) {
-    MEM_FREE(node);
-    return kErrNoMemory;
-  }
-  node->index = d.node_count++;
-  node->parent = d.open.empty() ? nullptr : d.open[d.open.size() - 1];
-  if (d.last_node == nullptr)
-    d.document->xml_root = node;
-  else
-    d.last_node->next = node;
-  d.last_node = node;
-  *out = node;
-  return kOk;
+  xml_node* parent = d.open.empty() ? nullptr : d.open[d.open.size() - 1];
+  *out = xml_chain_append(&d.nodes, owned != nullptr ? owned : str_dup(name), parent);
+  return *out != nullptr ? kOk : kErrNoMemory;
 }
 
-// Appends an attribute to *tail (linked before it is filled, so a failure leaks nothing).
+// Appends an attribute at *tail (name and value taken over, released on failure).
 int new_attr(xml_attr*** tail, char* name, char16_t* value) {
-  auto* attr = static_cast<xml_attr*>(MEM_ALLOC(1, sizeof(xml_attr)));
-  if (attr == nullptr) {
-    MEM_FREE(name);
-    MEM_FREE(value);
-    return kErrNoMemory;
-  }
-  attr->name = name;
-  attr->value = value;
-  **tail = attr;
-  *tail = &attr->next;
-  return name != nullptr && value != nullptr ? kOk : kErrNoMemory;
+  return xml_attr_append(tail, name, value) != nullptr ? kOk : kErrNoMemory;
 }
 
 // Pending character data becomes a "t_inline" node of the innermost open element.
@@ -532,6 +505,7 @@ int wbxml_decode_document(const unsigned char* data, int32_t length, xml_struct*
   d.input = data;
   d.input_length = length;
   d.document = document;
+  d.nodes.head = &document->xml_root;
   int status = parse(d);
   if (rendering != nullptr && !d.rendering.empty()) *rendering = d.rendering.release();
   if (status != kOk) free_xml_struct(document);
