@@ -1,7 +1,10 @@
 #include "client/handlers.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
@@ -10,7 +13,11 @@
 
 #include "client/formats/mmcp_utils.h"
 #include "client/listener.h"
+#include "client/push/preprocess.h"
 #include "client/session/MMCP.h"
+#include "client/session/mmcp_exchange.h"
+#include "client/session/mmcp_request.h"
+#include "client/session/url_formation.h"
 #include "client/support/connect.h"
 #include "client/support/utils.h"
 #include "client/vyraevent.h"
@@ -20,6 +27,7 @@
 #include "platform/clock.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -70,7 +78,311 @@ int finish_event(int result) {
   return outcome;
 }
 
+// ---- The NAI of a session ------------------------------------------------------------------
+//
+// Pushes and activations run on the factory NAI (0); the one that was current is put back
+// when the session fails. saved_nai belongs to the event thread.
+
+uint8_t saved_nai = 0;
+bool nai_switched = false;  // a failure restores only a NAI that was switched away from
+
+// The end of a push or activation: a failure puts the NAI back first.
+int finish_session_event(int result) {
+  if (result != 1 && nai_switched && restore_nai() != 1)
+    log_message(0, kLogWarning, "\r\nError in changing back to orginal nai\r\n");
+  nai_switched = false;
+  return finish_event(result);
+}
+
+// ---- Generic parameters --------------------------------------------------------------------
+
+constexpr uint16_t kParamProxyAddress = 1;
+constexpr uint16_t kParamBootUrl = 8;
+constexpr uint16_t kParamTrustedDomain = 9;
+
+// One generic parameter of the bridge as narrow text; false when the bridge refused.
+bool generic_param(uint16_t id, std::string* value) {
+  _KovaMMCGenericParam record;
+  std::memset(&record, 0, sizeof record);
+  record.id = id;
+  if (KovaMMCGetGenericParam(g_listener.bridge_handle, &record) != 0) return false;
+  value->assign(record.value, strnlen(record.value, sizeof record.value));
+  return true;
+}
+
+// The proxy of a session from parameter 1: the two characters at offsets 6 and 7 are the port
+// in hexadecimal (-1 when missing or not hexadecimal), the rest from offset 8 the address.
+// An empty address is no proxy. *server is a tracked copy (NULL for none); false when that
+// copy cannot be made.
+bool read_proxy(bool client_initiation, char** server, int* port) {
+  *server = nullptr;
+  *port = -1;
+  std::string value;
+  if (!generic_param(kParamProxyAddress, &value)) {
+    log_message(0, kLogWarning, "error obtaining Proxy Address");
+    return true;
+  }
+  log_message(0, kLogTrace, "Proxy Address = [%s]", value.c_str());
+  std::string port_hex = value.size() > 6 ? value.substr(6, 2) : std::string();
+  std::string address = value.size() > 8 ? value.substr(8) : std::string();
+  if (client_initiation) {
+    log_message(0, kLogTrace, "Port hexa : %s", port_hex.c_str());
+    log_message(0, kLogTrace, "ip hexa : %s", address.c_str());
+  }
+  char* end = nullptr;
+  long parsed = port_hex.empty() ? -1 : std::strtol(port_hex.c_str(), &end, 16);
+  *port = port_hex.empty() || *end != '\0' || !std::isxdigit(static_cast<unsigned char>(port_hex[0])) ? -1
+                                                                                                      : static_cast<int>(parsed);
+  if (address.empty()) return true;
+  *server = str_dup(address.c_str());
+  return *server != nullptr;
+}
+
+// ---- WAP push ------------------------------------------------------------------------------
+
+// Takes the push message of the event into the preprocessing. False when it only carried a
+// segment of a push whose other segments are still to come (nothing else happens then);
+// otherwise *url is the push's URL (tracked) or NULL.
+bool take_push_message(vyra_event* event, char16_t** url) {
+  log_message(0, kLogTrace, "WAP Push event received");
+  log_hex_dump(0, event->data, static_cast<size_t>(event->length));
+  VYRApc_teleServiceWAPRcvd(event->data, event->length, 0, url);
+  if (*url == nullptr && wdp_reassembly_segments() > 0) {
+    log_message(0, kLogTrace, "push segment kept: waiting for the rest of the push");
+    return false;
+  }
+  return true;
+}
+
+// A request record of a session's first exchange: the status URI from the wide URL and the
+// proxy. -1 when the URI is missing; -2000 when memory runs out.
+int prepare_request(MmcRequest* request, const char16_t* url, char* server, int port, bool push) {
+  clear_mmc_request(request);
+  std::string narrow = url != nullptr ? plat::utf16_to_cp1252(std::u16string_view(url)) : std::string();
+  if (narrow.empty()) {
+    log_message(0, kLogWarning, push ? "No SL URI found" : "dact_notify_client_initiation: no URL");
+    return -1;
+  }
+  request->status_uri = str_dup(narrow.c_str());
+  if (request->status_uri == nullptr) return kErrNoMemory;
+  request->server = server;
+  request->port = port;
+  return 1;
+}
+
 }  // namespace
+
+int switch_to_factory_nai() {
+  uint8_t id = 0;
+  if (KovaMMCGetCurrentNAIID(g_listener.bridge_handle, &id) != 0) {
+    log_message(0, kLogFailure, "failed KovaMMCGetCurrentNAIID");
+    return -1;
+  }
+  saved_nai = id;
+  log_message(0, kLogTrace, "Current nai[%d]\r\n", static_cast<int>(id));
+  nai_switched = true;
+  if (id != 0 && KovaMMCSetCurrentNAIID(g_listener.bridge_handle, 0) != 0) {
+    log_message(0, kLogFailure, "failed KovaMMCSetCurrentNAIID");
+    return -1;
+  }
+  return 1;
+}
+
+int restore_nai() {
+  if (KovaMMCSetCurrentNAIID(g_listener.bridge_handle, saved_nai) != 0) {
+    log_message(0, kLogFailure, "failed KovaMMCSetCurrentNAIID");
+    return -1;
+  }
+  log_message(0, kLogTrace, "changed nai to [%d]\r\n", static_cast<int>(saved_nai));
+  return 1;
+}
+
+std::string url_host_for_trust(std::string_view url) {
+  size_t start = url.find("://");
+  start = start == std::string_view::npos ? 0 : start + 3;
+  size_t end = url.find_first_of("/?#", start);
+  std::string_view authority = url.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+  size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  std::string host;
+  if (!authority.empty() && authority.front() == '[') {
+    size_t close = authority.find(']');
+    host = std::string(authority.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+  } else if (std::count(authority.begin(), authority.end(), ':') > 1) {
+    host = std::string(authority);  // a bare IPv6 address (a trusted value written without brackets)
+  } else {
+    host = std::string(authority.substr(0, authority.find(':')));
+  }
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  while (!host.empty() && host.back() == '.') host.pop_back();  // "example." is "example"
+  return host;
+}
+
+bool host_in_domain(const std::string& host, const std::string& domain) {
+  if (domain.empty()) return false;
+  if (host == domain) return true;
+  return host.size() > domain.size() + 1 && host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+int domain_is_trusted(const char* url) {
+  std::string trusted;
+  if (!generic_param(kParamTrustedDomain, &trusted)) {
+    log_message(0, kLogWarning, "error obtaining trusted domain");
+    return 0;
+  }
+  if (trusted.empty()) {
+    log_message(0, kLogWarning, "No Trusted domain found on KOVA Api");
+    return 0;
+  }
+  log_message(0, kLogTrace, "Trusted domain found on KOVA Api [%s]", trusted.c_str());
+  std::string host = url_host_for_trust(url != nullptr ? url : "");
+  log_message(0, kLogTrace, "trusted_domain in trusted_domain func is[%s]", host.c_str());
+  return trusted_domain_matches(trusted, host) ? 1 : 0;
+}
+
+bool trusted_domain_matches(const std::string& trusted_value, const std::string& host) {
+  // Label boundaries only: the host is the trusted host, or below it, or (the trusted host
+  // vouching for its siblings) the trusted host's parent or below it, as long as that parent
+  // is not a top-level domain alone.
+  std::string trusted = url_host_for_trust(trusted_value);
+  if (trusted.empty() || host.empty()) return false;
+  // An address (IPv4 digits and dots, or IPv6) is trusted as itself only: it has no domain.
+  bool address = trusted.find(':') != std::string::npos ||
+                 trusted.find_first_not_of("0123456789.") == std::string::npos;
+  if (address) return host == trusted;
+  if (host_in_domain(host, trusted)) return true;
+  size_t dot = trusted.find('.');
+  if (dot == std::string::npos) return false;
+  std::string parent = trusted.substr(dot + 1);
+  return parent.find('.') != std::string::npos && host_in_domain(host, parent);
+}
+
+int handle_wap_push_url(char16_t* url) {
+  if (switch_to_factory_nai() != 1) {
+    log_message(0, kLogWarning, "handle_wap_push():Error in changing to factory nai\r\n");
+    MEM_FREE(url);
+    return -1;
+  }
+  if (url == nullptr || url[0] == 0) {
+    log_message(0, kLogWarning, "not yet got the URL");
+    MEM_FREE(url);
+    return -1;
+  }
+  std::string boot;
+  if (!generic_param(kParamBootUrl, &boot)) {
+    log_message(0, kLogWarning, "error obtaining boot url");
+  } else {
+    log_message(0, kLogTrace, "boot url = [%s]", boot.c_str());
+    std::u16string wide_boot = plat::cp1252_to_utf16(boot);
+    char16_t* resolved = resolve_url(wide_boot.empty() ? nullptr : wide_boot.c_str(), url);
+    MEM_FREE(url);
+    url = resolved;
+    if (url == nullptr) return kErrNoMemory;
+  }
+  char* server = nullptr;
+  int port = -1;
+  if (!read_proxy(false, &server, &port)) {
+    MEM_FREE(url);
+    return -1;
+  }
+  MmcRequest request{};
+  int result = prepare_request(&request, url, server, port, true);
+  MEM_FREE(url);
+  if (result != 1) {
+    if (request.server == nullptr) MEM_FREE(server);
+    free_mmc_request(&request);
+    return result;
+  }
+  log_message(0, kLogTrace, "status uri = %s", request.status_uri);
+  if (!domain_is_trusted(request.status_uri)) {
+    log_message(0, kLogWarning, "The domain does not match for [%s]", request.status_uri);
+    free_mmc_request(&request);
+    return -1;
+  }
+  log_message(0, kLogWarning, "The domain  match for [%s]", request.status_uri);
+  log_message(0, kLogTrace, "handle_wap_push - send_response_and_get_status");
+  int sent = send_response_and_get_status(&request);
+  if (sent == 1 && (request.http_status == 200 || request.http_status == 409)) {
+    log_message(0, kLogTrace,
+                "successfully fetched data  of size [%d] with headers [%s] \t\t\t\t\t\t\t\t\t\t\tand content type [%s]",
+                request.response_length, request.response_headers ? request.response_headers : "",
+                request.content_type ? request.content_type : "");
+    result = process_mmc_file(request.response_body, request.response_length, request.content_type);
+    if (result == 1)
+      log_message(0, kLogTrace, "successfully provisioned mmc document");
+    else
+      log_message(0, kLogWarning, "error in provisioning mmc document");
+  } else if (sent == 1) {
+    log_message(0, kLogTrace, "Error in fetching the data - HTTP Status [%d]", request.http_status);
+    result = request.http_status;
+  } else {
+    log_message(0, kLogTrace, "error in fetching data [%d]", sent);
+    result = sent;
+  }
+  free_mmc_request(&request);
+  return result;
+}
+
+int handle_wap_push(const unsigned char* data, int32_t length) {
+  vyra_event event{EVENT_WAP_PUSH, length, const_cast<unsigned char*>(data)};
+  char16_t* url = nullptr;
+  if (!take_push_message(&event, &url)) return -1;
+  return handle_wap_push_url(url);
+}
+
+int dact_notify_client_initiation() {
+  log_message(0, kLogTrace, "at start g_dynamic_memory_count : %d ", g_dynamic_memory_count);
+  if (switch_to_factory_nai() != 1) {
+    log_message(0, kLogWarning, "dact_notify_client_initiation(): Error in changing to factory nai\r\n");
+    return -1;
+  }
+  char16_t* url = nullptr;
+  std::string boot;
+  if (!generic_param(kParamBootUrl, &boot)) {
+    log_message(0, kLogWarning, "error obtaining boot url");
+  } else {
+    log_message(0, kLogTrace, "boot url = [%s]", boot.c_str());
+    std::u16string wide_boot = plat::cp1252_to_utf16(boot);
+    if (!wide_boot.empty()) {
+      url = resolve_url(nullptr, wide_boot.c_str());
+      if (url == nullptr) return kErrNoMemory;
+    }
+  }
+  char* server = nullptr;
+  int port = -1;
+  if (!read_proxy(true, &server, &port)) {
+    MEM_FREE(url);
+    return -1;
+  }
+  MmcRequest request{};
+  int result = prepare_request(&request, url, server, port, false);
+  MEM_FREE(url);
+  if (result != 1) {
+    if (request.server == nullptr) MEM_FREE(server);
+    free_mmc_request(&request);
+    return result;
+  }
+  log_message(0, kLogTrace, "dact_notify_client_initiation - send_response_and_get_status");
+  log_message(0, kLogTrace, "sending response");
+  if (!domain_is_trusted(request.status_uri)) {
+    log_message(0, kLogWarning, "The domain does not match for [%s]", request.status_uri);
+    free_mmc_request(&request);
+    return -1;
+  }
+  log_message(0, kLogWarning, "The domain contians a matching url [%s]", request.status_uri);
+  int sent = send_response_and_get_status(&request);
+  if (sent == 1) {
+    log_message(0, kLogTrace, " process_mmc_file before g_dynamic_memory_count : %d", g_dynamic_memory_count);
+    result = process_mmc_file(request.response_body, request.response_length, request.content_type);
+  } else {
+    log_message(0, kLogWarning, "dact_notify_client_initiation: error in sending response [%d]", sent);
+    disconnect_mmcp_session();
+    result = sent;
+  }
+  free_mmc_request(&request);
+  return result;
+}
 
 int map_error_to_status(int result) {
   struct Span {
@@ -146,19 +458,37 @@ int handle_browser_event(vyra_event* event) {
   return finish_event(result);
 }
 
-// Pushes and activations come with their own handlers; until then every such event is
-// logged with its type and length and counts as failed.
 int HandleQueueEvent(vyra_event* event) {
   if (event == nullptr) return -1;
   if (event->type == EVENT_BROWSER_PUSH) return handle_browser_event(event);
-  log_message(0, kLogTrace, "HandleQueueEvent: event of type [%d] and length [%d] not yet handled", event->type,
-              event->length);
-  if (int hold = handler_test_hold_ms(); hold > 0) {
+  if (event->type == EVENT_WAP_PUSH) {
+    // A message that only carries part of a push (a WDP segment of several) starts nothing:
+    // the next event brings the rest.
+    char16_t* url = nullptr;
+    if (!take_push_message(event, &url)) return kEventIncomplete;
+    reset_http_log();
+    if (!send_start_status()) {
+      MEM_FREE(url);
+      return -1;
+    }
+    log_message(0, kLogTrace, "HandleQueueEvent: WAP_PUSH");
     provisioning_active = 1;
-    plat::sleep_ms(static_cast<uint32_t>(hold));
-    provisioning_active = 0;
+    int result = handle_wap_push_url(url);  // releases the URL
+    return finish_session_event(result);
   }
-  return -1;
+  reset_http_log();
+  if (!send_start_status()) return -1;
+  int result;
+  if (event->type == EVENT_KOVA_NOTIFY_CIIP) {
+    log_message(0, kLogTrace, "HandleQueueEvent: KOVA_NOTIFY_CIIP");
+    provisioning_active = 1;
+    if (int hold = handler_test_hold_ms(); hold > 0) plat::sleep_ms(static_cast<uint32_t>(hold));
+    result = dact_notify_client_initiation();
+  } else {
+    log_message(0, kLogTrace, "HandleQueueEvent: Invalid Type of Event [%d]", event->type);
+    result = -1;
+  }
+  return finish_session_event(result);
 }
 
 void browser_signal_thread() {

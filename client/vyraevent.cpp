@@ -7,6 +7,7 @@
 #include "common/tracked_memory.h"
 #include "platform/byte_order.h"
 #include "platform/clock.h"
+#include "platform/named_event.h"
 #include "platform/sync.h"
 #include "telephony/include/kova.h"
 
@@ -215,10 +216,12 @@ int32_t handle_notification(uint32_t code, const void* data, uint32_t size) {
 void wait_for_events() {
   const event_thread_ops* ops = g_ops.load();
   bool graceful = false;
+  bool awaiting_rest = false;  // the last event began a piece of work the next one completes
   while (!g_terminate) {
-    int wait_return = g_queue_semaphore.wait(plat::kInfinite);
+    int wait_return = g_queue_semaphore.wait(awaiting_rest ? kNextPartWaitMs : plat::kInfinite);
     log_message(0, kLogTrace, "queue_has_element release element in queue \n");
     g_dynamic_memory_count = 0;
+    if (wait_return == plat::kWaitTimeout) log_message(0, kLogWarning, "the rest of the push did not come");
     if (wait_return != 0) {
       log_message(0, kLogTrace, "wait_return != WAIT_OBJECT_0 \n");
       break;
@@ -232,13 +235,20 @@ void wait_for_events() {
     log_message(0, kLogTrace, "before get event\n");
     vyra_event* event = get_event();
     log_message(0, kLogTrace, "after get event\n");
+    awaiting_rest = false;
     if (event != nullptr) {
       log_message(0, kLogTrace, "Events handled [%d] Events failed to handle [%d]", g_events_handled, g_events_failed);
-      if (ops->handle_event(event) == 1)
+      int result = ops->handle_event(event);
+      free_event(event);
+      if (result == kEventIncomplete) {
+        // One segment of a push: nothing was started; the next event brings the rest.
+        awaiting_rest = true;
+        continue;
+      }
+      if (result == 1)
         ++g_events_handled;
       else
         ++g_events_failed;
-      free_event(event);
       log_message(0, kLogTrace, "Events handled [%d] failed to handle [%d]", g_events_handled, g_events_failed);
     }
     if (g_events_handled == kCounterWrap || g_events_failed == kCounterWrap) g_events_handled = g_events_failed = 0;

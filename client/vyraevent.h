@@ -40,9 +40,15 @@ struct event_node {
 };
 
 
+// The handler's answer for an event that only began a piece of work (a push message that
+// carried one segment of several): the event thread takes the next event instead of ending,
+// waiting for it at most kNextPartWaitMs (system ms).
+constexpr int kEventIncomplete = 2;
+constexpr uint32_t kNextPartWaitMs = 60000;
+
 // What the event thread and the notification callback need of the program around them.
 struct event_thread_ops {
-  // Handles one event (HandleQueueEvent): 1 when handled with success.
+  // Handles one event (HandleQueueEvent): 1 when handled with success, kEventIncomplete.
   int (*handle_event)(vyra_event* event);
   // Shuts the listener down (listener_terminate): 0, or -1 when it was not initialized or
   // another thread had already begun.
