@@ -47,6 +47,6 @@ int map_error_to_status(int result);
 // "\Program Files\Fennick3.0\content.mmc" and queues its bytes.
 void browser_signal_thread();
 
-// Test hook for the listener's tests: when VYRA_TEST_HOLD_SESSION_MS is set, a push or an
-// activation keeps the session busy (provisioning_active set) for that many system ms.
+// Test hook for the listener's tests: when VYRA_TEST_HOLD_SESSION_MS is set, an activation
+// keeps the session busy (provisioning_active set) for that many system ms before it starts.
 int handler_test_hold_ms();
