@@ -15,7 +15,7 @@ DEB_PACKAGES := g++ make cmake pkg-config python3 \
 	nginx lighttpd squid libcurl4-openssl-dev libcrypt-dev \
 	openssl curl
 
-.PHONY: all deps build test build-sanitize test-sanitize build-tsan test-tsan fuzz clean
+.PHONY: all deps build test demo build-sanitize test-sanitize build-tsan test-tsan fuzz clean
 
 all: build
 
@@ -42,6 +42,10 @@ build: deps
 
 test: build
 	ctest --preset default -j $(JOBS)
+
+# The end-to-end demo: a simulated handset provisioned three ways against the reference server.
+demo: build
+	python3 demo/vyra-demo --build build
 
 build-sanitize: deps
 	cmake --preset sanitize
