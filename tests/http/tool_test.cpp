@@ -124,9 +124,8 @@ TEST_F(ToolTest, StatusLineAsReceivedVerboseHeadersIpv6AndNoFragment) {
   EXPECT_EQ(r.err, "> GET /x?q=1 HTTP/1.1\n> Host: " + host + "\n> Connection: close\n> User-Agent: vyra-http/" VYRA_VERSION
                    "\n>\n< HTTP/1.0 404 Not Found Here\n< Content-Length: 3\n<\n");
 
-  std::string seen;
-  FakeServer v6([&](Conn& c, int) {
-    seen = c.read_request(1000);
+  FakeServer v6([&v6](Conn& c, int) {
+    v6.record(c.read_request(1000));
     c.send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nv6\n");
   }, /*ipv6=*/true);
   if (!v6.listening()) GTEST_SKIP() << "no IPv6 loopback on this host";
@@ -134,6 +133,7 @@ TEST_F(ToolTest, StatusLineAsReceivedVerboseHeadersIpv6AndNoFragment) {
   auto six = vyra_test::run({tool(), url});
   EXPECT_EQ(six.exit_code, 0) << six.err;
   EXPECT_EQ(six.out, "v6\n");
+  std::string seen = v6.requests().at(0);
   EXPECT_EQ(seen.rfind("GET /six HTTP/1.1\r\nHost: [::1]:" + std::to_string(v6.port()) + "\r\n", 0), 0u) << seen;
 }
 
