@@ -63,6 +63,10 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
   if (rec == nullptr) return HTTP_NO_MEMORY;
   int rc = HTTP_OK;
 
+  // A fragment belongs to the reader of the document, never to the request.
+  const void* hash = std::memchr(url, '#', len);
+  if (hash != nullptr) len = static_cast<size_t>(static_cast<const char*>(hash) - url);
+
   // Query: after the first '?', none when the URL ends with it.
   const void* qmark = std::memchr(url, '?', len);
   size_t end = qmark ? static_cast<size_t>(static_cast<const char*>(qmark) - url) : len;
@@ -71,12 +75,22 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
     if (rec->query == nullptr) rc = HTTP_NO_MEMORY;
   }
 
-  // Scheme: before "://" (looked for in front of the query only).
+  // Scheme: before "://" (looked for in front of the query and of the first '/' only, so a
+  // URL in the path is no scheme), "http" or "https" in any case; stored in lower case.
   size_t address = 0;
   long s = find_in(url, 0, end, "://");
+  if (s > 0 && std::memchr(url, '/', static_cast<size_t>(s)) != nullptr) s = -1;
   if (rc == HTTP_OK) {
-    rec->scheme = s < 0 ? str_dup("http") : copy_span(url, 0, static_cast<size_t>(s));
-    if (rec->scheme == nullptr) rc = HTTP_NO_MEMORY;
+    if (s < 0) {
+      rec->scheme = str_dup("http");
+    } else if (http_span_iequals(url, static_cast<size_t>(s), "http")) {
+      rec->scheme = str_dup("http");
+    } else if (http_span_iequals(url, static_cast<size_t>(s), "https")) {
+      rec->scheme = str_dup("https");
+    } else {
+      rc = HTTP_INVALID_INPUT;  // ftp://, file:// ...: not ours to fetch over HTTP
+    }
+    if (rc == HTTP_OK && rec->scheme == nullptr) rc = HTTP_NO_MEMORY;
     if (s >= 0) address = static_cast<size_t>(s) + 3;
   }
 
@@ -115,17 +129,25 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
     }
   }
 
-  // Host and port.
-  if (rc == HTTP_OK) {
+  // Host and port. An IPv6 address is written in brackets ("[::1]:8080"); the record
+  // holds it without them (request lines and Host headers put them back).
+  if (rc == HTTP_OK && host_start < host_end && url[host_start] == '[') {
+    long close = find_in(url, host_start, host_end, "]");
+    size_t after = close < 0 ? host_end : static_cast<size_t>(close) + 1;
+    if (close < 0 || (after < host_end && url[after] != ':')) {
+      rc = HTTP_INVALID_INPUT;
+    } else if (after < host_end && !parse_port(url, after + 1, host_end, &rec->port)) {
+      rc = HTTP_BAD_PORT;
+    } else {
+      if (after == host_end) rec->port = std::strcmp(rec->scheme, "https") == 0 ? 443 : 80;
+      rec->host = copy_span(url, host_start + 1, static_cast<size_t>(close));
+      if (rec->host == nullptr) rc = HTTP_NO_MEMORY;
+    }
+  } else if (rc == HTTP_OK) {
     long colon = host_start < host_end ? find_in(url, host_start, host_end, ":") : -1;
     if (colon < 0) {
       rec->host = copy_span(url, host_start, host_end);
-      if (std::strcmp(rec->scheme, "http") == 0)
-        rec->port = 80;
-      else if (std::strcmp(rec->scheme, "https") == 0)
-        rec->port = 443;
-      else
-        rec->port = 0;
+      rec->port = std::strcmp(rec->scheme, "https") == 0 ? 443 : 80;
       if (rec->host == nullptr) rc = HTTP_NO_MEMORY;
     } else {
       if (!parse_port(url, static_cast<size_t>(colon) + 1, host_end, &rec->port)) {
@@ -169,6 +191,13 @@ struct emitter {
     int n = std::snprintf(tmp, sizeof tmp, "%ld", v);
     raw(tmp, static_cast<size_t>(n));
   }
+  // A host as request lines and Host headers write it: an IPv6 address in brackets.
+  void host(const char* h) {
+    bool v6 = std::strchr(h, ':') != nullptr;
+    if (v6) raw("[", 1);
+    text(h);
+    if (v6) raw("]", 1);
+  }
   void header(const char* name, const char* value) {
     text(name);
     raw(": ", 2);
@@ -183,7 +212,7 @@ void emit_request(const http_init* h, int method, const char* proxy_authorizatio
   int body = (method != HTTP_CONNECT && u->post_data != nullptr) ? u->post_length : 0;
   if (method == HTTP_CONNECT) {
     e->text("CONNECT ");
-    e->text(u->host);
+    e->host(u->host);
     e->raw(":", 1);
     e->number(u->port);
   } else {
@@ -191,7 +220,7 @@ void emit_request(const http_init* h, int method, const char* proxy_authorizatio
     if (h->server != nullptr && h->secure == 0) {
       e->text(u->scheme);
       e->raw("://", 3);
-      e->text(u->host);
+      e->host(u->host);
       e->raw(":", 1);
       e->number(u->port);
     }
@@ -204,7 +233,7 @@ void emit_request(const http_init* h, int method, const char* proxy_authorizatio
   e->text(" HTTP/1.1\r\n");
 
   e->text("Host: ");
-  e->text(u->host);
+  e->host(u->host);
   if (u->port != 80) {
     e->raw(":", 1);
     e->number(u->port);
@@ -257,6 +286,15 @@ int http_build_request(const http_init* handle, int method, char** out, size_t* 
   *out = buf;
   *out_len = fill.len;
   return HTTP_OK;
+}
+
+int http_request_preview(const http_init* handle, char** out, size_t* out_len) {
+  *out = nullptr;
+  *out_len = 0;
+  if (handle->url == nullptr) return HTTP_NO_URL;
+  http_init next = *handle;  // read only: the request depends on the secure flag qn_http_data sets
+  next.secure = std::strcmp(handle->url->scheme, "https") == 0 ? 1 : 0;
+  return http_build_request(&next, handle->url->method, out, out_len);
 }
 
 // ------------------------------------------------------------------ response framing
@@ -417,8 +455,10 @@ int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof) 
 }
 
 void http_response_release(http_response* r) {
+  MEM_FREE(r->status_line);
   MEM_FREE(r->header_block);
   MEM_FREE(r->body);
+  r->status_line = nullptr;
   r->header_block = nullptr;
   r->body = nullptr;
   r->body_length = 0;
@@ -437,8 +477,12 @@ int split(const char* buf, size_t len, bool eof, bool connect_reply, http_respon
   // Bytes past the framed end, or framing given twice: the connection cannot be trusted
   // to deliver the next response where it should start.
   out->doubt = scan.doubt || scan.end < len;
+  out->status_line = copy_span(buf, scan.start, scan.head_start - 2);
   out->header_block = copy_span(buf, scan.head_start, scan.body_start - 2);
-  if (out->header_block == nullptr) return HTTP_NO_MEMORY;
+  if (out->status_line == nullptr || out->header_block == nullptr) {
+    http_response_release(out);
+    return HTTP_NO_MEMORY;
+  }
   if (scan.end > scan.body_start) {
     const char* body = buf + scan.body_start;
     size_t n = scan.end - scan.body_start;

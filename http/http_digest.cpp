@@ -342,9 +342,10 @@ char* proxy_target(const char* uri) {
   size_t size = std::strlen(u->scheme) + std::strlen(u->host) + std::strlen(u->path) +
                 (u->query ? std::strlen(u->query) : 0) + 24;
   auto* out = static_cast<char*>(MEM_ALLOC(size, 1));
+  bool v6 = std::strchr(u->host, ':') != nullptr;  // an IPv6 address, in brackets
   if (out != nullptr)
-    std::snprintf(out, size, "%s://%s:%d%s%s%s", u->scheme, u->host, u->port, u->path, u->query ? "?" : "",
-                  u->query ? u->query : "");
+    std::snprintf(out, size, "%s://%s%s%s:%d%s%s%s", u->scheme, v6 ? "[" : "", u->host, v6 ? "]" : "", u->port,
+                  u->path, u->query ? "?" : "", u->query ? u->query : "");
   free_http_url(u);
   return out;
 }

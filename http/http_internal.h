@@ -114,6 +114,9 @@ struct http_init {
   // export), kept with the header list to answer the proxy's Digest challenge to CONNECT.
   char* proxy_user;
   char* proxy_password;
+  // The status line of the last response as received ("HTTP/1.0 404 Not Found"), NULL
+  // after a failed exchange. No export hands it out; vyra-http -i prints it.
+  char* status_line;
 };
 
 bool http_handle_valid(const http_init* handle);
@@ -153,7 +156,9 @@ void http_header_free_list(header_list* list);
 
 // ---- URL and request (http_client.cpp) ---------------------------------------------------
 // Parses url (length len) into a new record. User information ("user[:password]@" in the
-// authority) goes to *user and *password (new strings; NULL when absent). 1, -2000, -3002.
+// authority) goes to *user and *password (new strings; NULL when absent). The fragment
+// ("#...") is left out; a scheme other than http or https (any case) is -1; "[...]" is an
+// IPv6 address, kept without its brackets. 1, -2000, -3002, -1.
 int http_parse_url(const char* url, size_t len, http_url** out, char** user, char** password);
 void free_http_url(http_url* url);
 // Builds the request for the handle's URL with method `method`; *out a new buffer of
@@ -161,6 +166,12 @@ void free_http_url(http_url* url);
 // Proxy-Authorization headers (the answer to the proxy's challenge). 1, -2000, -3011.
 int http_build_request(const http_init* handle, int method, char** out, size_t* out_len,
                        const char* proxy_authorization = nullptr);
+// The request qn_http_data would send next for the handle's URL (TLS or not as its scheme
+// says), for vyra-http -v. 1, -3003 (no URL), -2000, -3011.
+int http_request_preview(const http_init* handle, char** out, size_t* out_len);
+// The status line of the handle's last response as received, NULL when the last exchange
+// failed or none ran. Valid until the next exchange or qn_free_http_info.
+const char* http_last_status_line(const http_init* handle);
 
 // ---- Response framing (http_client.cpp, http_chunked.cpp) --------------------------------
 enum http_framing : int {
@@ -211,6 +222,7 @@ int http_scan_response(response_scan* s, const char* buf, size_t len, bool eof);
 
 struct http_response {
   int status = 0;
+  char* status_line = nullptr;   // new string, without its CR LF
   char* header_block = nullptr;  // new string
   char* body = nullptr;          // new buffer + NUL, or NULL when there is no body
   size_t body_length = 0;

@@ -307,6 +307,7 @@ extern "C" PARSEK_API int qn_free_http_info(http_init* handle) {
   http_debug("qn_free_http_info : http_init->connect_head [0x%x] \n", ptr32(handle->connect_head.first));
   http_header_free_list(&handle->connect_head);
   MEM_FREE(handle->kept_host);
+  MEM_FREE(handle->status_line);
   forget_origin(handle);
   http_debug("qn_free_http_info : free_http_url \n");
   free_http_url(handle->url);
@@ -322,6 +323,10 @@ extern "C" PARSEK_API int qn_free_http_info(http_init* handle) {
 }
 
 extern "C" PARSEK_API int __qn_free_http_info(void) { return HTTP_OK; }
+
+const char* http_last_status_line(const http_init* handle) {
+  return http_handle_valid(handle) ? handle->status_line : nullptr;
+}
 
 extern "C" PARSEK_API int qn_free_http_header(http_init* handle) {
   if (!http_handle_valid(handle)) return HTTP_INVALID_HANDLE;
@@ -428,6 +433,8 @@ extern "C" PARSEK_API int qn_http_data(http_init* handle, char** body, int* body
   if (handle->url == nullptr) return HTTP_NO_URL;
   http_init* h = handle;
   h->secure = std::strcmp(h->url->scheme, "https") == 0 ? 1 : 0;
+  MEM_FREE(h->status_line);
+  h->status_line = nullptr;
 
   char* request = nullptr;
   size_t request_len = 0;
@@ -513,6 +520,8 @@ extern "C" PARSEK_API int qn_http_data(http_init* handle, char** body, int* body
     }
   }
   if (status != nullptr) *status = resp.status;
+  h->status_line = resp.status_line;
+  resp.status_line = nullptr;
   if (header_block != nullptr)
     *header_block = resp.header_block;
   else

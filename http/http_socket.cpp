@@ -121,7 +121,10 @@ int http_open_connection(http_init* handle, const char* host, int port) {
   http_status_callback cb = handle->status_callback;
   int count = 0;
   int rc = HTTP_OK;
-  int fd = plat::socket_calls().socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // A host with a ':' is an IPv6 address (a URL writes it in brackets); names resolve to
+  // IPv4 addresses, as the host cache holds them.
+  bool v6 = std::strchr(host, ':') != nullptr;
+  int fd = plat::socket_calls().socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     log_socket_failure(fd, errno);
     handle->socket = 0;
@@ -142,7 +145,10 @@ int http_open_connection(http_init* handle, const char* host, int port) {
   http_status(cb, count++, 1, kTextConnecting);
 
   uint32_t address = 0;
-  if (std::strtol(host, nullptr, 10) >= 1) {
+  in6_addr address6{};
+  if (v6) {
+    if (inet_pton(AF_INET6, host, &address6) != 1) rc = HTTP_RESOLVE_FAILED;
+  } else if (std::strtol(host, nullptr, 10) >= 1) {
     // A host that starts with a number is a dotted address, never a name.
     address = inet_addr(host);
     if (address == INADDR_NONE) rc = HTTP_RESOLVE_FAILED;
@@ -172,12 +178,17 @@ int http_open_connection(http_init* handle, const char* host, int port) {
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port));
   sa.sin_addr.s_addr = address;
+  sockaddr_in6 sa6{};
+  sa6.sin6_family = AF_INET6;
+  sa6.sin6_port = htons(static_cast<uint16_t>(port));
+  sa6.sin6_addr = address6;
+  const sockaddr* target = v6 ? reinterpret_cast<const sockaddr*>(&sa6) : reinterpret_cast<const sockaddr*>(&sa);
+  socklen_t target_length = v6 ? sizeof sa6 : sizeof sa;
   int err = 0;
   if (port < 1 || port > 65535) {
     rc = HTTP_CONNECT_FAILED;
     err = EINVAL;
-  } else if (plat::socket_calls().connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 &&
-             errno != EINPROGRESS) {
+  } else if (plat::socket_calls().connect(fd, target, target_length) != 0 && errno != EINPROGRESS) {
     rc = HTTP_CONNECT_FAILED;
     err = errno;
   } else {

@@ -129,7 +129,9 @@ int answer_proxy_challenge(const http_init* handle, const char* block, size_t le
     digest_challenge c;
     if (http_parse_digest_challenge(block + from + off, vlen, &c) == 1 && c.has_nonce) {
       char target[300];
-      std::snprintf(target, sizeof target, "%.255s:%d", handle->url->host, handle->url->port);
+      bool v6 = std::strchr(handle->url->host, ':') != nullptr;  // an IPv6 address, in brackets
+      std::snprintf(target, sizeof target, "%s%.255s%s:%d", v6 ? "[" : "", handle->url->host, v6 ? "]" : "",
+                    handle->url->port);
       int rc = http_digest_credentials(c.has_realm ? c.realm : "", c.nonce, &c, handle->proxy_user,
                                        handle->proxy_password, "CONNECT", target, value);
       if (rc == HTTP_NO_MEMORY) return rc;

@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <sqlite3.h>
@@ -45,11 +46,21 @@ void close_locked() {
 
 bool exec(const char* sql) { return sqlite3_exec(g_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
-// Opens (or reuses) the connection for the current device. Caller holds g_lock.
-int open_locked() {
+// What open_locked answers, besides kRegOk and the failures, when a reader finds no
+// store: the device has no registry.db yet, so it holds no key and no value.
+constexpr int kStoreAbsent = -1;
+
+enum class Open { kRead, kWrite };
+
+// Opens (or reuses) the connection for the current device. A writer makes the store (and
+// the device directory) when missing; a reader never does: it gets kStoreAbsent. Caller
+// holds g_lock.
+int open_locked(Open mode = Open::kWrite) {
   std::string path = device_file("registry.db");
   if (path.empty()) return fail(kRegStoreFailed, "no device directory (use --device DIR or VYRA_DEVICE)");
   if (g_db != nullptr && g_db_pid == getpid() && g_db_path == path) return kRegOk;
+  struct stat st;
+  if (mode == Open::kRead && stat(path.c_str(), &st) != 0 && errno == ENOENT) return kStoreAbsent;
   if (g_db_pid != getpid()) g_db = nullptr;  // inherited across fork: leave it to the parent
   close_locked();
 
@@ -204,7 +215,7 @@ int read_value(RegRoot root, std::u16string_view key, std::u16string_view name, 
   if (int rc = normalize_key(key, &kp); rc != kRegOk) return rc;
   if (int rc = check_name(name); rc != kRegOk) return rc;
   std::lock_guard<std::mutex> guard(g_lock);
-  if (int rc = open_locked(); rc != kRegOk) return rc;
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) return rc == kStoreAbsent ? fail(kRegNotFound, "no such value") : rc;
   Stmt st;
   if (!st.prepare("SELECT type, data FROM reg_values WHERE root=?1 AND key_fold=?2 AND name_fold=?3"))
     return store_fail("cannot read");
@@ -284,7 +295,7 @@ int reg_key_exists(RegRoot root, std::u16string_view key) {
   if (int rc = normalize_key(key, &kp); rc != kRegOk) return rc;
   if (kp.components.empty()) return kRegOk;  // the root itself
   std::lock_guard<std::mutex> guard(g_lock);
-  if (int rc = open_locked(); rc != kRegOk) return rc;
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) return rc == kStoreAbsent ? fail(kRegNotFound, "no such key") : rc;
   Stmt st;
   if (!st.prepare("SELECT 1 FROM reg_keys WHERE root=?1 AND path_fold=?2")) return store_fail("cannot read");
   st.integer(1, static_cast<int>(root));
@@ -346,7 +357,7 @@ int reg_delete_value(RegRoot root, std::u16string_view key, std::u16string_view 
   if (int rc = normalize_key(key, &kp); rc != kRegOk) return rc;
   if (int rc = check_name(name); rc != kRegOk) return rc;
   std::lock_guard<std::mutex> guard(g_lock);
-  if (int rc = open_locked(); rc != kRegOk) return rc;
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) return rc == kStoreAbsent ? fail(kRegNotFound, "no such value") : rc;
   Stmt st;
   if (!st.prepare("DELETE FROM reg_values WHERE root=?1 AND key_fold=?2 AND name_fold=?3"))
     return store_fail("cannot delete");
@@ -362,8 +373,9 @@ int reg_list(RegRoot root, std::u16string_view key, std::vector<RegValue>* out) 
   if (out == nullptr) return fail(kRegBadArgument, "no output");
   std::vector<std::u16string> keys;
   if (int rc = reg_list_keys(root, key, &keys); rc != kRegOk) return rc;
+  if (keys.empty()) return kRegOk;
   std::lock_guard<std::mutex> guard(g_lock);
-  if (int rc = open_locked(); rc != kRegOk) return rc;
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) return rc == kStoreAbsent ? kRegOk : rc;
   Stmt st;
   if (!st.prepare("SELECT name, type, data FROM reg_values WHERE root=?1 AND key_fold=?2 ORDER BY name_fold"))
     return store_fail("cannot list");
@@ -398,7 +410,10 @@ int reg_list_keys(RegRoot root, std::u16string_view key, std::vector<std::u16str
   KeyPath kp;
   if (int rc = normalize_key(key, &kp); rc != kRegOk) return rc;
   std::lock_guard<std::mutex> guard(g_lock);
-  if (int rc = open_locked(); rc != kRegOk) return rc;
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) {
+    if (rc != kStoreAbsent) return rc;
+    return kp.components.empty() ? kRegOk : fail(kRegNotFound, "no such key");
+  }
   Stmt st;
   // Keys equal to the prefix, or below it at a '\' boundary.
   if (!st.prepare("SELECT path FROM reg_keys WHERE root=?1 AND (?2 = '' OR path_fold = ?2 OR"
@@ -415,6 +430,31 @@ int reg_list_keys(RegRoot root, std::u16string_view key, std::vector<std::u16str
   if (step != SQLITE_DONE) return store_fail("cannot list");
   if (!found) return fail(kRegNotFound, "no such key");
   return kRegOk;
+}
+
+int reg_delete_key(RegRoot root, std::u16string_view key) {
+  KeyPath kp;
+  if (int rc = normalize_key(key, &kp); rc != kRegOk) return rc;
+  if (kp.components.empty()) return fail(kRegBadArgument, "a root cannot be deleted");
+  std::lock_guard<std::mutex> guard(g_lock);
+  if (int rc = open_locked(Open::kRead); rc != kRegOk) return rc == kStoreAbsent ? fail(kRegNotFound, "no such key") : rc;
+  WriteTxn txn;
+  if (!txn.begin()) return store_fail("cannot delete");
+  // The key itself and every key below it at a '\' boundary, with their values.
+  static const char* const kDelete[] = {
+      "DELETE FROM reg_values WHERE root=?1 AND (key_fold = ?2 OR substr(key_fold, 1, length(?2) + 1) = ?2 || '\\')",
+      "DELETE FROM reg_keys WHERE root=?1 AND (path_fold = ?2 OR substr(path_fold, 1, length(?2) + 1) = ?2 || '\\')",
+  };
+  for (const char* sql : kDelete) {
+    Stmt st;
+    if (!st.prepare(sql)) return store_fail("cannot delete");
+    st.integer(1, static_cast<int>(root));
+    st.text(2, kp.fold_utf8);
+    if (sqlite3_step(st.s) != SQLITE_DONE) return store_fail("cannot delete");
+  }
+  bool deleted = sqlite3_changes(g_db) > 0;
+  if (!txn.commit()) return store_fail("cannot commit");
+  return deleted ? kRegOk : fail(kRegNotFound, "no such key");
 }
 
 std::string reg_last_error() { return t_last_error; }

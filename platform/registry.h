@@ -6,6 +6,8 @@
 //
 // Results follow the handset's codes: kRegOk (0) on success, kRegNotFound when the key or
 // value is missing, otherwise a failure code; reg_last_error() tells why in one line.
+// Readers (and deletions) never create the store: on a device without registry.db they
+// find no key and no value; the first write makes it (with the device directory).
 #pragma once
 
 #include <cstdint>
@@ -51,6 +53,10 @@ int reg_set_binary(RegRoot root, std::u16string_view key, std::u16string_view na
                    const void* data, size_t size);
 
 int reg_delete_value(RegRoot root, std::u16string_view key, std::u16string_view name);
+
+// Deletes a key with every key below it and all their values. kRegNotFound when the key
+// does not exist; kRegBadArgument for a root.
+int reg_delete_key(RegRoot root, std::u16string_view key);
 
 struct RegValue {
   RegRoot root;

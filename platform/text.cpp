@@ -53,13 +53,15 @@ std::string utf16_to_cp1252(std::u16string_view wide, bool* lossy) {
   return out;
 }
 
-std::u16string utf8_to_utf16(std::string_view in) {
+std::u16string utf8_to_utf16(std::string_view in, bool* invalid) {
+  if (invalid != nullptr) *invalid = false;
   std::u16string out;
   out.reserve(in.size());
   size_t i = 0;
   while (i < in.size()) {
     unsigned char c = static_cast<unsigned char>(in[i]);
-    char32_t cp = 0xFFFD;
+    char32_t cp = 0;
+    bool bad = false;
     size_t need = 0;
     if (c < 0x80) {
       cp = c;
@@ -72,31 +74,31 @@ std::u16string utf8_to_utf16(std::string_view in) {
     } else if ((c & 0xF8) == 0xF0) {
       cp = c & 0x07;
       need = 3;
+    } else {
+      bad = true;  // a continuation byte without a lead, or 0xF8 and up
     }
     ++i;
     if (need > 0) {
       if (i + need > in.size()) {
-        cp = 0xFFFD;
+        bad = true;
         i = in.size();
       } else {
-        bool ok = true;
-        for (size_t k = 0; k < need; ++k) {
+        for (size_t k = 0; k < need && !bad; ++k) {
           unsigned char cc = static_cast<unsigned char>(in[i + k]);
-          if ((cc & 0xC0) != 0x80) {
-            ok = false;
-            break;
-          }
+          if ((cc & 0xC0) != 0x80) bad = true;
           cp = (cp << 6) | (cc & 0x3F);
         }
-        if (!ok) {
-          cp = 0xFFFD;
-        } else {
+        if (!bad) {
           i += need;
           // Overlong forms, surrogates and values past U+10FFFF are invalid.
           static constexpr char32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-          if (cp < kMin[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+          if (cp < kMin[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) bad = true;
         }
       }
+    }
+    if (bad) {
+      cp = 0xFFFD;
+      if (invalid != nullptr) *invalid = true;
     }
     if (cp >= 0x10000) {
       cp -= 0x10000;

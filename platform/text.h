@@ -23,8 +23,9 @@ char16_t cp1252_to_utf16_char(unsigned char byte);
 bool utf16_to_cp1252_char(char16_t ch, char* out);
 
 // UTF-8 (terminals, command lines, file names on the host) to UTF-16 and back. Invalid
-// input bytes become U+FFFD; unpaired surrogates become U+FFFD in UTF-8.
-std::u16string utf8_to_utf16(std::string_view utf8);
+// input bytes become U+FFFD (and set *invalid when given: a tool refuses such text rather
+// than store the replacement); unpaired surrogates become U+FFFD in UTF-8.
+std::u16string utf8_to_utf16(std::string_view utf8, bool* invalid = nullptr);
 std::string utf16_to_utf8(std::u16string_view wide);
 
 // Case folding used for registry key and value names: ASCII and Latin-1 letters.

@@ -11,9 +11,95 @@
 
 namespace plat {
 
-int tool_usage_error(const char* name, const char* message) {
-  std::fprintf(stderr, "%s: %s (try --help)\n", name, message);
-  return 2;
+int tool_usage_error(const char* name, const std::string& message) {
+  std::fprintf(stderr, "%s: %s (try --help)\n", name, message.c_str());
+  return kExitUsage;
+}
+
+int tool_failure(const char* name, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", name, message.c_str());
+  return kExitFailure;
+}
+
+namespace {
+
+// -h/--help and --version/-V, looked for before "--" ends the options. kToolContinue
+// when neither is there.
+int help_or_version(const char* name, const char* usage, int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) break;
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(usage, stdout);
+      return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+    }
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+      std::printf("%s %s\n", name, VYRA_VERSION);
+      return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+    }
+  }
+  return kToolContinue;
+}
+
+int device_failure(const char* name, const char* what, const std::string& dir, int err) {
+  std::fprintf(stderr, "%s: %s %s: %s\n", name, what, dir.c_str(), std::strerror(err));
+  return kExitFailure;
+}
+
+// The directory a missing path would be made in: its nearest existing ancestor.
+bool nearest_existing_parent(const std::string& path, std::string* parent, struct stat* st, int* err) {
+  std::string p = path;
+  for (;;) {
+    size_t slash = p.rfind('/');
+    if (slash == std::string::npos) p = ".";
+    else if (slash == 0) p = "/";
+    else p.erase(slash);
+    if (stat(p.c_str(), st) == 0) {
+      *parent = p;
+      return true;
+    }
+    if (errno != ENOENT || p == "." || p == "/") {
+      *err = errno;
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+int tool_check_device(const char* name, DeviceUse use) {
+  if (use == DeviceUse::kNone) return kToolContinue;
+  std::string dir = device_root();
+  if (dir.empty()) {
+    if (use == DeviceUse::kOptional) return kToolContinue;
+    return tool_usage_error(name, "no device: use --device DIR or set VYRA_DEVICE");
+  }
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    int err = errno;
+    if (err != ENOENT || use != DeviceUse::kCreate) return device_failure(name, "device", dir, err);
+    // Missing: the work makes it, so its nearest existing parent must let us.
+    std::string parent;
+    if (!nearest_existing_parent(dir, &parent, &st, &err)) return device_failure(name, "cannot create device", dir, err);
+    if (!S_ISDIR(st.st_mode)) return device_failure(name, "cannot create device", dir, ENOTDIR);
+    if (access(parent.c_str(), W_OK | X_OK) != 0) return device_failure(name, "cannot create device", dir, errno);
+    return kToolContinue;
+  }
+  if (!S_ISDIR(st.st_mode)) return device_failure(name, "device", dir, ENOTDIR);
+  int mode = use == DeviceUse::kCreate ? (R_OK | W_OK | X_OK) : (R_OK | X_OK);
+  if (access(dir.c_str(), mode) != 0) return device_failure(name, "device", dir, errno);
+  return kToolContinue;
+}
+
+int tool_start(const ToolSpec& spec, int& argc, char** argv) {
+  if (int rc = help_or_version(spec.name, spec.usage, argc, argv); rc != kToolContinue) return rc;
+  bool takes_device = spec.device != DeviceUse::kNone || spec.device_for_command != nullptr;
+  if (!takes_device) return kToolContinue;
+  if (!take_device_option(argc, argv)) return tool_usage_error(spec.name, "--device needs a directory");
+  if (spec.check_usage != nullptr)
+    if (int rc = spec.check_usage(argc, argv); rc != kToolContinue) return rc;
+  DeviceUse use = spec.device;
+  if (spec.device_for_command != nullptr) use = spec.device_for_command(argc > 1 ? argv[1] : nullptr);
+  return tool_check_device(spec.name, use);
 }
 
 int tool_start(const char* name, const char* usage, int& argc, char** argv) {
@@ -31,8 +117,9 @@ int tool_start(const char* name, const char* usage, int& argc, char** argv) {
 namespace {
 
 bool fail(const char* name, const char* verb, const std::string& path, const std::string& reason) {
-  std::fprintf(stderr, "%s: cannot %s %s: %s\n", name, verb, path == "-" ? "standard input" : path.c_str(),
-               reason.c_str());
+  const char* shown = path.c_str();
+  if (path == "-") shown = std::strcmp(verb, "read") == 0 ? "standard input" : "standard output";
+  std::fprintf(stderr, "%s: cannot %s %s: %s\n", name, verb, shown, reason.c_str());
   return false;
 }
 
@@ -80,7 +167,7 @@ bool tool_write_output(const char* name, const std::string& path, const std::str
     if (n < 0) {
       int e = errno;
       if (!to_stdout) close(fd);
-      return fail(name, "write", to_stdout ? "standard output" : path, std::strerror(e));
+      return fail(name, "write", path, std::strerror(e));
     }
     done += static_cast<size_t>(n);
   }

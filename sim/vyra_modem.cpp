@@ -1,10 +1,8 @@
 // vyra-modem: the radio daemon of a device. Serves <device>/run/ril.sock (frames of
 // docs/radio-socket.md), answers device-specific requests from the simulated modem and
 // keeps its state in <device>/modem.db. Runs in the foreground, logs to standard error,
-// ends on SIGTERM/SIGINT. One daemon per device (<device>/run/modem.lock).
-//
-// Exit codes: 0 after a clean stop, 1 when it cannot start (device held, socket, database),
-// 2 on bad usage.
+// ends on SIGTERM/SIGINT. One daemon per device (<device>/run/modem.lock). The usage text
+// below is the manual (files, environment, exit codes).
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -32,10 +30,37 @@
 
 namespace {
 
+constexpr const char* kName = "vyra-modem";
+
 constexpr const char* kUsage =
     "usage: vyra-modem [--device DIR]\n"
-    "Runs the radio daemon of the device (default $VYRA_DEVICE) in the foreground until\n"
-    "SIGTERM or SIGINT. Logs to standard error.\n";
+    "Runs the radio daemon of a device with its simulated CDMA modem, in the foreground\n"
+    "until SIGTERM or SIGINT. vyrad's telephony bridge and vyra-sim talk to it; it keeps\n"
+    "incoming messages until a client acknowledges them. Logs to the standard error.\n"
+    "\n"
+    "Options:\n"
+    "  --device DIR   the device (else $VYRA_DEVICE); a missing directory is made (a fresh\n"
+    "                 device); a file or a directory it cannot write is refused\n"
+    "  -h, --help     this text\n"
+    "  --version      the version\n"
+    "\n"
+    "Files (in DIR):\n"
+    "  run/ril.sock      the radio interface socket (docs/radio-socket.md)\n"
+    "  run/modem.lock    held while the daemon runs: one daemon per device\n"
+    "  modem.db          the modem's non-volatile state (data items, roaming lists)\n"
+    "  registry.db       the phone state and status values it keeps for the handset\n"
+    "\n"
+    "Environment: VYRA_DEVICE (the device when --device is not given), VYRA_TIME_SCALE\n"
+    "(scales the system's waits).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  stopped by SIGTERM or SIGINT\n"
+    "  1  cannot start: the device is unusable or held by another vyra-modem, or the\n"
+    "     socket or modem.db cannot be opened\n"
+    "  2  bad usage\n"
+    "\n"
+    "Example:\n"
+    "  vyra-modem --device /tmp/d &   vyra-sim --device /tmp/d status\n";
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -510,14 +535,31 @@ int Daemon::Run() {
   return 0;
 }
 
+// Nothing but --device (taken out before) is an argument of the daemon.
+int check_usage(int argc, char** argv) {
+  if (argc < 2) return plat::kToolContinue;
+  std::string a = argv[1];
+  if (a.size() > 1 && a[0] == '-') return plat::tool_usage_error(kName, "unknown option '" + a + "'");
+  return plat::tool_usage_error(kName, "unexpected argument '" + a + "'");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (int rc = plat::tool_start("vyra-modem", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
-  if (argc > 1) return plat::tool_usage_error("vyra-modem", ("unexpected argument '" + std::string(argv[1]) + "'").c_str());
+  plat::ToolSpec spec{kName, kUsage, plat::DeviceUse::kCreate};
+  spec.check_usage = check_usage;
+  if (int rc = plat::tool_start(spec, argc, argv); rc != plat::kToolContinue) return rc;
+  if (!plat::make_parent_dirs(plat::device_file("run") + "/")) {
+    log("cannot make the device %s: %s", plat::device_root().c_str(), std::strerror(errno));
+    return 1;
+  }
   std::string lock_path = plat::run_path("modem.lock");
   int lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-  if (lock_fd < 0 || flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+  if (lock_fd < 0) {
+    log("cannot open %s: %s", lock_path.c_str(), std::strerror(errno));
+    return 1;
+  }
+  if (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
     log("another vyra-modem holds the device %s", plat::device_root().c_str());
     return 1;
   }

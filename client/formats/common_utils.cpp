@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "client/support/tracked_buffer.h"
+#include "common/result_text.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
 
@@ -865,3 +866,16 @@ char* decode_wsp_field_value(const unsigned char* block, int length, int* consum
   if (text != nullptr) *consumed = static_cast<int>(c.pos);
   return text;
 }
+
+// ---- Status codes in words ----------------------------------------------------------------
+
+namespace {
+
+constexpr result_meaning kWspResults[] = {
+    {kWspErrArguments, "no bytes, or a malformed value"},
+    {kWspErrUnknown, "unknown well-known content type, or out of memory"},
+};
+
+}  // namespace
+
+std::string wsp_result_text(int status) { return result_text(status, kWspResults); }

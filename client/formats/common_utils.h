@@ -8,11 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Status of decode_wsp_content_type.
 constexpr int kWspOk = 0;
 constexpr int kWspErrArguments = -13;  // no bytes, length <= 0, no output, malformed value
 constexpr int kWspErrUnknown = -15;    // unknown well-known type, or no memory
+
+// A status of decode_wsp_content_type in words: "-15 unknown well-known content type, or
+// out of memory" (shared codes as common/result_text.h gives them).
+std::string wsp_result_text(int status);
 
 // Well-known header field codes the decoder treats specially.
 constexpr int kWspFieldContentType = 0x11;

@@ -6,6 +6,7 @@
 #include "client/formats/qnxml.h"
 #include "client/formats/qnxml_utils.h"
 #include "client/support/utils.h"
+#include "common/result_text.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 
@@ -433,3 +434,25 @@ int qn_xml_process(const char* buffer, int32_t length, const char16_t* url, int3
   }
   return status;
 }
+
+// ---- Status codes in words ------------------------------------------------------------------
+
+namespace {
+
+constexpr result_meaning kXmlResults[] = {
+    {-2000, "out of memory, or a \"<!\" in the body that is not a complete CDATA section"},
+    {kXmlErrEmptyInput, "empty input"},
+    {kXmlErrAttribute, "attribute syntax: no '=', an unquoted or unterminated value, or a bad name"},
+    {kXmlErrEndTagMismatch, "end tag differs from the innermost open element"},
+    {kXmlErrPi, "processing instruction without \"?>\""},
+    {kXmlErrStructure, "malformed comment, text before the first element, or a document that is one empty element"},
+    {kXmlErrDeclaration, "leading \"<!\" declaration without '>'"},
+    {kXmlErrDuplicateAttr, "attribute name repeated in one tag"},
+    {kXmlErrSecondRoot, "a second top-level element"},
+    {kXmlErrSyntax, "malformed tag or nesting: a '<' without '>', a bad name, an end tag without an open element, "
+                    "text after the root element, or elements left open"},
+};
+
+}  // namespace
+
+std::string xml_result_text(int status) { return result_text(status, kXmlResults); }

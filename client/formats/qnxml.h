@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // One attribute of an element, in the order written.
 struct xml_attr {
@@ -92,6 +93,10 @@ constexpr int kXmlErrDeclaration = -2025;     // leading "<!" declaration withou
 constexpr int kXmlErrDuplicateAttr = -2026;   // attribute name repeated in one tag
 constexpr int kXmlErrSecondRoot = -2027;      // a second top-level element
 constexpr int kXmlErrSyntax = -2028;          // tags, names, nesting
+
+// A status of qn_xml_process in words: "-2022 end tag differs from the innermost open
+// element" (shared codes as common/result_text.h gives them).
+std::string xml_result_text(int status);
 
 // Parses `length` bytes of `buffer` (Windows-1252 text, need not be terminated; the text ends
 // at its first zero byte) into `document`, which must be zero-filled. url/post (optional, with

@@ -10,6 +10,7 @@
 #include "common/wrapper.h"
 #include "client/formats/wbxml_tables.h"
 #include "common/program_files.h"
+#include "common/result_text.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
 
@@ -71,6 +72,7 @@ struct wbxml_decoder {
   Wide pending{kTextStep, kWbxmlMaxValue};
   bool has_pending = false;
   Narrow rendering{kRenderingStep, kWbxmlMaxRendering};
+  bool in_attribute = false;  // the rendering is inside an attribute value's quotes
   uint32_t code_page = 0;
 
   xml_struct* document = nullptr;
@@ -97,10 +99,25 @@ int render_number_reference(wbxml_decoder& d, uint32_t value) {
   return render(d, text, static_cast<size_t>(n));
 }
 
-// Text as the rendering shows it: characters from 128 on as "&#N;".
+// The escape of a character the rendering cannot show as itself: '&', '<' and '>' always,
+// '"' inside an attribute value (as the reply writer escapes them), NULL for the others.
+// A value reads back as it was decoded, whichever tokens carried it.
+const char* markup_escape(const wbxml_decoder& d, char16_t ch) {
+  switch (ch) {
+    case u'&': return "&amp;";
+    case u'<': return "&lt;";
+    case u'>': return "&gt;";
+    case u'"': return d.in_attribute ? "&quot;" : nullptr;
+    default: return nullptr;
+  }
+}
+
+// Text as the rendering shows it: characters from 128 on as "&#N;", markup escaped.
 int render_wide(wbxml_decoder& d, const char16_t* text, size_t length) {
   for (size_t i = 0; i < length; ++i) {
-    if (text[i] < 0x80) {
+    if (const char* escape = markup_escape(d, text[i])) {
+      TRY(render(d, escape));
+    } else if (text[i] < 0x80) {
       char c = static_cast<char>(text[i]);
       TRY(render(d, &c, 1));
     } else {
@@ -338,8 +355,9 @@ int collect_value(wbxml_decoder& d, Wide& value) {
     // A value token without an entry contributes nothing.
     const char* text = wbxml_attr_value_text(d.public_id, d.code_page, b);
     if (text != nullptr) {
+      size_t start = value.size();
       if (!append_narrow(value, text)) return kErrNoMemory;
-      TRY(render(d, text));
+      TRY(render_wide(d, value.data() + start, value.size() - start));
     }
   }
 }
@@ -388,7 +406,9 @@ int parse_attributes(wbxml_decoder& d, xml_node* element) {
         status = kErrNoMemory;
     MEM_FREE(literal);
     if (status == kOk && name == nullptr) status = kErrNoMemory;
+    d.in_attribute = true;
     if (status == kOk) status = collect_value(d, value);
+    d.in_attribute = false;
     if (status == kOk) status = render(d, "\"");
     if (status != kOk) {
       MEM_FREE(name);
@@ -552,3 +572,22 @@ int qn_wbxml_decode(const unsigned char* data, int32_t length, const char16_t* u
   }
   return status;
 }
+
+// ---- Result codes in words ----------------------------------------------------------------
+
+namespace {
+
+constexpr result_meaning kWbxmlResults[] = {
+    {kWbxmlErrEmpty, "empty input"},
+    {kWbxmlErrTruncated, "input ended inside the header, a token or a string"},
+    {kWbxmlErrNoOpenElement, "END or character data outside every element"},
+    {kWbxmlErrUnknownTag, "tag code not in the tag table of the document type"},
+    {kWbxmlErrUtf8, "invalid UTF-8 in a string"},
+    {kWbxmlErrStringTable, "string-table reference out of range or unterminated"},
+    {kWbxmlErrUnknownAttr, "attribute-start code not in the table"},
+    {-2002, "no document record"},
+};
+
+}  // namespace
+
+std::string wbxml_result_text(int status) { return result_text(status, kWbxmlResults); }

@@ -3,13 +3,16 @@
 //
 // The token tables are chosen by the document's public identifier (client/wbxml_tables.h).
 // Inline and string-table strings are decoded from UTF-8 (charset 106) or byte by byte; a
-// '$' of an inline string is doubled (WML variable escaping); WML variable references
-// (EXT_I_n / EXT_T_n) become "$(name:e)", "$(name:u)" or "$(name:n)"; OPAQUE data is shown as
-// a date and time. Every read stays inside the input: a number, string or token that runs
-// past its end is -1002, a string-table reference outside the table -1006.
+// '$' of an inline string in a WML deck is doubled (WML variable escaping); WML variable
+// references (EXT_I_n / EXT_T_n) become "$(name:e)", "$(name:u)" or "$(name:n)"; OPAQUE data
+// is shown as a date and time. The rendering escapes '&', '<' and '>' (and '"' in attribute
+// values) whichever tokens carried them, and shows characters from 128 on as "&#N;". Every
+// read stays inside the input: a number, string or token that runs past its end is -1002,
+// a string-table reference outside the table -1006.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "client/formats/qnxml.h"
 
@@ -43,3 +46,7 @@ int qn_wbxml_decode(const unsigned char* data, int32_t length, const char16_t* u
 // left empty, the rendering is still handed over.
 int wbxml_decode_document(const unsigned char* data, int32_t length, xml_struct* document,
                           char** rendering);
+
+// A result of the decoder in words: "-1002 input ended inside the header, a token or a
+// string" (shared codes as common/result_text.h gives them).
+std::string wbxml_result_text(int status);

@@ -1,10 +1,5 @@
-// vyra-wbxml: shows what the client makes of a WBXML document (a captured push body).
-//
-//   vyra-wbxml FILE    decode FILE (or - for standard input); print the decoder's text
-//                      rendering, then the node list as vyra-xml prints it, or the result
-//                      code on failure
-//
-// Exit status: 0 decoded, 1 the decoder refused the document, 2 bad usage or unreadable file.
+// vyra-wbxml: shows what the client makes of a WBXML document (a captured push body). The
+// usage text below is the manual.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,35 +8,71 @@
 #include "client/formats/xml_print.h"
 #include "client/tools/tool_input.h"
 #include "common/tracked_memory.h"
+#include "platform/tool_args.h"
 
 namespace {
 
-int usage() {
-  std::fputs("usage: vyra-wbxml FILE|-\n", stderr);
-  return 2;
-}
+constexpr const char* kName = "vyra-wbxml";
+
+constexpr const char* kUsage =
+    "usage: vyra-wbxml FILE\n"
+    "Decodes a WBXML document (the body of a WAP push: SL, SI, WML, ...) as the client does.\n"
+    "FILE - is the standard input.\n"
+    "\n"
+    "Output (standard output): the decoder's text rendering (what the client writes to\n"
+    "wbxml_push.txt: '&', '<', '>' and, in attribute values, '\"' escaped, characters from\n"
+    "128 on as &#N;), a line \"--\", then the node list as vyra-xml prints it. A refused\n"
+    "document prints nothing there; the decoder's code and its meaning go to the standard\n"
+    "error: \"vyra-wbxml: push.slc: -1002 input ended inside the header, a token or a\n"
+    "string\".\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help   this text\n"
+    "  --version    the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  decoded\n"
+    "  1  the decoder refused the document, or FILE cannot be read\n"
+    "  2  bad usage\n"
+    "\n"
+    "Examples:\n"
+    "  vyra-wbxml push.slc\n"
+    "  xml2wbxml -o sl.wbxml sl.xml && vyra-wbxml sl.wbxml      (xml2wbxml: libwbxml2-utils)\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)
-    return usage();
-  const char* path = argv[1];
+  if (int rc = plat::tool_start(plat::ToolSpec{kName, kUsage}, argc, argv); rc != plat::kToolContinue) return rc;
+  const char* path = nullptr;
+  bool options_end = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (!options_end && a == "--") {
+      options_end = true;
+    } else if (!options_end && a.size() > 1 && a[0] == '-') {
+      return plat::tool_usage_error(kName, "unknown option '" + a + "'");
+    } else if (path == nullptr) {
+      path = argv[i];
+    } else {
+      return plat::tool_usage_error(kName, "one FILE only ('" + std::string(path) + "' and '" + a + "')");
+    }
+  }
+  if (path == nullptr) return plat::tool_usage_error(kName, "no FILE (- for the standard input)");
   std::string data;
-  if (!read_tool_input("vyra-wbxml", path, &data)) return 2;
+  if (!read_tool_input(kName, path, &data)) return plat::kExitFailure;
 
   xml_struct document{};
   char* rendering = nullptr;
   int status = wbxml_decode_document(reinterpret_cast<const unsigned char*>(data.data()),
                                      static_cast<int32_t>(data.size()), &document, &rendering);
-  if (rendering != nullptr) std::fputs(rendering, stdout);
-  MEM_FREE(rendering);
   if (status == 1) {
+    if (rendering != nullptr) std::fputs(rendering, stdout);
     std::printf("--\n");
     print_xml_nodes(document, "");
-  } else {
-    std::printf("%d\n", status);
   }
+  MEM_FREE(rendering);
   free_xml_struct(&document);
-  return status == 1 ? 0 : 1;
+  if (status == 1) return plat::kExitOk;
+  std::string shown = std::strcmp(path, "-") == 0 ? "standard input" : path;
+  return plat::tool_failure(kName, shown + ": " + wbxml_result_text(status));
 }

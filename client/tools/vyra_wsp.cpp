@@ -1,11 +1,5 @@
-// vyra-wsp: decodes WSP binary headers given as hexadecimal text (spaces allowed).
-//
-//   vyra-wsp --content-type HEX   print the decoded content type
-//   vyra-wsp --headers HEX        print "Name: value" for each header field of the block
-//
-// Exit status: 0 decoded (for --headers: every field), 1 the bytes were refused (the
-// content-type status or the offset where the walk stopped is printed to standard error),
-// 2 bad usage or malformed hex.
+// vyra-wsp: decodes WSP binary headers given as hexadecimal text. The usage text below is
+// the manual.
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -14,13 +8,38 @@
 
 #include "client/formats/common_utils.h"
 #include "common/tracked_memory.h"
+#include "platform/tool_args.h"
 
 namespace {
 
-int usage() {
-  std::fputs("usage: vyra-wsp --content-type HEX | --headers HEX\n", stderr);
-  return 2;
-}
+constexpr const char* kName = "vyra-wsp";
+
+constexpr const char* kUsage =
+    "usage: vyra-wsp --content-type HEX\n"
+    "       vyra-wsp --headers HEX\n"
+    "Decodes WSP binary headers (the header block of a WAP push) as the client does. HEX is\n"
+    "the bytes as hexadecimal text; spaces and ':' between them are allowed; - reads it\n"
+    "from the standard input.\n"
+    "\n"
+    "Options:\n"
+    "  --content-type HEX   print the decoded content type (\"media/type; Name=value\")\n"
+    "  --headers HEX        print \"Name: value\" for each header field of the block\n"
+    "  -h, --help           this text\n"
+    "  --version            the version\n"
+    "\n"
+    "A refusal goes to the standard error: the content type's code and its meaning\n"
+    "(\"vyra-wsp: content type refused: -15 unknown well-known content type, or out of\n"
+    "memory\"), or the offset where the header walk stopped (the fields before it are\n"
+    "printed).\n"
+    "\n"
+    "Exit status:\n"
+    "  0  decoded (--headers: every field)\n"
+    "  1  the bytes were refused, or the standard input cannot be read\n"
+    "  2  bad usage or malformed hex\n"
+    "\n"
+    "Examples:\n"
+    "  vyra-wsp --content-type 03AE81EA      # application/vnd.wap.sic; Charset=utf-8\n"
+    "  vyra-wsp --headers 'AF 78 2D 61 00'   # X-Wap-Application-Id: x-a\n";
 
 bool parse_hex(const char* text, std::vector<unsigned char>* out) {
   int high = -1;
@@ -44,8 +63,7 @@ int show_content_type(const std::vector<unsigned char>& bytes) {
   int status = 0;
   int used = decode_wsp_content_type(bytes.data(), static_cast<int>(bytes.size()), &text, &status);
   if (used < 0) {
-    std::fprintf(stderr, "vyra-wsp: content type refused, status %d\n", status);
-    return 1;
+    return plat::tool_failure(kName, "content type refused: " + wsp_result_text(status));
   }
   std::printf("%s\n", text);
   MEM_FREE(text);
@@ -80,13 +98,21 @@ int show_headers(const std::vector<unsigned char>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return usage();
-  std::vector<unsigned char> bytes;
-  if (!parse_hex(argv[2], &bytes) || bytes.empty() || bytes.size() > 0x7FFFFFFF) {
-    std::fprintf(stderr, "vyra-wsp: not a hex byte string: %s\n", argv[2]);
-    return 2;
+  if (int rc = plat::tool_start(plat::ToolSpec{kName, kUsage}, argc, argv); rc != plat::kToolContinue) return rc;
+  if (argc < 2) return plat::tool_usage_error(kName, "--content-type HEX or --headers HEX needed");
+  std::string mode = argv[1];
+  if (mode != "--content-type" && mode != "--headers") {
+    if (mode.size() > 1 && mode[0] == '-') return plat::tool_usage_error(kName, "unknown option '" + mode + "'");
+    return plat::tool_usage_error(kName, "--content-type HEX or --headers HEX needed, not '" + mode + "'");
   }
-  if (std::strcmp(argv[1], "--content-type") == 0) return show_content_type(bytes);
-  if (std::strcmp(argv[1], "--headers") == 0) return show_headers(bytes);
-  return usage();
+  if (argc < 3) return plat::tool_usage_error(kName, mode + " needs HEX");
+  if (argc > 3) return plat::tool_usage_error(kName, "one HEX only, after " + mode);
+  std::string hex = argv[2];
+  if (hex == "-" && !plat::tool_read_input(kName, "-", &hex, 1 << 24)) return plat::kExitFailure;
+  std::vector<unsigned char> bytes;
+  if (hex.find('\0') != std::string::npos || !parse_hex(hex.c_str(), &bytes) || bytes.empty() ||
+      bytes.size() > 0x7FFFFFFF)
+    return plat::tool_usage_error(kName, "not a hex byte string: '" + hex + "'");
+  if (mode == "--content-type") return show_content_type(bytes);
+  return show_headers(bytes);
 }

@@ -1,13 +1,5 @@
-// vyra-xml: shows what the client makes of a document.
-//
-//   vyra-xml FILE                             parse FILE (or - for standard input) and print
-//                                             the node list, or the status code on failure
-//   vyra-xml --multipart "CONTENT-TYPE" FILE  split FILE as a multipart body first and print
-//                                             each part; XML parts are parsed and printed
-//
-// A node prints as: index, tag, "parent=" and the parent's index (-1 for none), then the
-// attributes as name="value" in UTF-8 (backslash escapes for '"', '\' and control bytes).
-// Exit status: 0 success, 1 the document (or body) was refused, 2 bad usage or unreadable file.
+// vyra-xml: shows what the client makes of a document or a multipart body. The usage text
+// below is the manual.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,41 +8,72 @@
 #include "client/formats/qnxml.h"
 #include "client/formats/xml_print.h"
 #include "client/tools/tool_input.h"
+#include "common/result_text.h"
 #include "common/tracked_memory.h"
 #include "platform/text.h"
+#include "platform/tool_args.h"
 
 namespace {
+
+constexpr const char* kName = "vyra-xml";
+
+constexpr const char* kUsage =
+    "usage: vyra-xml [--multipart CONTENT-TYPE] FILE\n"
+    "Shows what the client's XML parser makes of a document (an MMC command document, a\n"
+    "text Service Loading push), or with --multipart what its multipart splitter makes of\n"
+    "a body. FILE - is the standard input.\n"
+    "\n"
+    "Output (standard output):\n"
+    "  one line per node: index, tag, parent=N (-1 for none), then the attributes as\n"
+    "  name=\"value\" in UTF-8 (backslash escapes for '\"', '\\' and control bytes);\n"
+    "  character data is a t_inline node with a t_inline attribute\n"
+    "  --multipart: \"part N: L bytes\", its header lines, \"attachment\" names, then the\n"
+    "  nodes of an XML part or the first 64 bytes of any other\n"
+    "A refused document prints nothing there; the parser's code and its meaning go to the\n"
+    "standard error: \"vyra-xml: doc.xml: -2022 end tag differs from the innermost open\n"
+    "element\".\n"
+    "\n"
+    "Options:\n"
+    "  --multipart CONTENT-TYPE   split FILE at the boundary of CONTENT-TYPE first\n"
+    "  -h, --help                 this text\n"
+    "  --version                  the version\n"
+    "\n"
+    "Exit status:\n"
+    "  0  parsed\n"
+    "  1  the document (or a part, or the body) was refused, or FILE cannot be read\n"
+    "  2  bad usage\n"
+    "\n"
+    "Examples:\n"
+    "  vyra-xml reply.xml\n"
+    "  printf '<a><b/></a>' | vyra-xml -\n"
+    "  vyra-xml --multipart 'multipart/related; boundary=\"sep\"' body.bin\n";
 
 std::string narrow_utf8(const char* text) {
   return plat::utf16_to_utf8(plat::cp1252_to_utf16(text == nullptr ? "" : text));
 }
 
-// Parses and prints; returns the parser's status.
+std::string shown_name(const std::string& path) { return path == "-" ? "standard input" : path; }
+
+// Parses and prints the node list; returns the parser's status (nothing printed unless 1).
 int show_document(const char* data, size_t length, const char* indent) {
   xml_struct document{};
   int status = qn_xml_process(data, static_cast<int32_t>(length), nullptr, 0, nullptr, 0,
                               &document, nullptr, nullptr);
   if (status == 1) print_xml_nodes(document, indent);
-  else std::printf("%s%d\n", indent, status);
   free_xml_struct(&document);
   return status;
 }
 
-int show_multipart(const std::string& body, const char* content_type) {
+int show_multipart(const std::string& path, const std::string& body, const char* content_type) {
   char* boundary = get_boundary(content_type);
-  if (boundary == nullptr) {
-    std::fprintf(stderr, "vyra-xml: no boundary in \"%s\"\n", content_type);
-    return 1;
-  }
+  if (boundary == nullptr) return plat::tool_usage_error(kName, "no boundary in \"" + std::string(content_type) + "\"");
   MultipartPart* parts = nullptr;
   MultipartAttachment* attachments = nullptr;
   int status = split_multipart(body.data(), static_cast<int>(body.size()), boundary, &parts,
                                &attachments);
   MEM_FREE(boundary);
-  if (status != 1) {
-    std::printf("%d\n", status);
-    return 1;
-  }
+  if (status != 1)
+    return plat::tool_failure(kName, shown_name(path) + ": multipart body refused: " + result_text(status, {}));
   int index = 0;
   int result = 0;
   for (const MultipartPart* p = parts; p != nullptr; p = p->next, ++index) {
@@ -67,7 +90,13 @@ int show_multipart(const std::string& body, const char* content_type) {
       std::printf("\"\n");
     }
     if (p->content_type != nullptr && std::strstr(p->content_type, "xml") != nullptr) {
-      if (show_document(p->data, static_cast<size_t>(p->length), "  ") != 1) result = 1;
+      int part_status = show_document(p->data, static_cast<size_t>(p->length), "  ");
+      if (part_status != 1) {
+        std::fflush(stdout);
+        plat::tool_failure(kName, shown_name(path) + ": part " + std::to_string(index) + ": " +
+                                      xml_result_text(part_status));
+        result = 1;
+      }
     } else {
       std::printf("  data \"");
       size_t shown = p->length < 64 ? static_cast<size_t>(p->length) : 64;
@@ -81,27 +110,35 @@ int show_multipart(const std::string& body, const char* content_type) {
   return result;
 }
 
-int usage() {
-  std::fputs("usage: vyra-xml [--multipart CONTENT-TYPE] FILE|-\n", stderr);
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (int rc = plat::tool_start(plat::ToolSpec{kName, kUsage}, argc, argv); rc != plat::kToolContinue) return rc;
   const char* content_type = nullptr;
   const char* path = nullptr;
+  bool options_end = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--multipart") == 0 && i + 1 < argc) content_type = argv[++i];
-    else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return usage();
-    else if (path == nullptr) path = argv[i];
-    else return usage();
+    std::string a = argv[i];
+    if (!options_end && a == "--") {
+      options_end = true;
+    } else if (!options_end && a == "--multipart") {
+      if (i + 1 >= argc) return plat::tool_usage_error(kName, "--multipart needs a CONTENT-TYPE");
+      content_type = argv[++i];
+    } else if (!options_end && a.size() > 1 && a[0] == '-') {
+      return plat::tool_usage_error(kName, "unknown option '" + a + "'");
+    } else if (path == nullptr) {
+      path = argv[i];
+    } else {
+      return plat::tool_usage_error(kName, "one FILE only ('" + std::string(path) + "' and '" + a + "')");
+    }
   }
-  if (path == nullptr) return usage();
+  if (path == nullptr) return plat::tool_usage_error(kName, "no FILE (- for the standard input)");
 
   std::string data;
-  if (!read_tool_input("vyra-xml", path, &data)) return 2;
+  if (!read_tool_input(kName, path, &data)) return plat::kExitFailure;
 
-  if (content_type != nullptr) return show_multipart(data, content_type);
-  return show_document(data.data(), data.size(), "") == 1 ? 0 : 1;
+  if (content_type != nullptr) return show_multipart(path, data, content_type);
+  int status = show_document(data.data(), data.size(), "");
+  if (status == 1) return plat::kExitOk;
+  return plat::tool_failure(kName, shown_name(path) + ": " + xml_result_text(status));
 }

@@ -6,8 +6,9 @@
  * its own mem_free, unless a contract below says otherwise.
  *
  * Results: 1 success; 0 invalid handle (NULL or wrong signature); -1 invalid input (a
- * URL, header or Digest value with a control byte that could add request lines, see
- * the exports); -20 cancelled by the status callback; -2000 out of memory; -2002 required argument NULL; -2007 argument out
+ * URL, header or Digest value with a control byte that could add request lines, a URL
+ * whose scheme is not http or https; see the exports); -20 cancelled by the status
+ * callback; -2000 out of memory; -2002 required argument NULL; -2007 argument out
  * of range; -3001 empty URL; -3002 bad port in the URL; -3003 no URL set; -3004 socket
  * cannot be created; -3005 socket cannot be made non-blocking; -3006 host name not
  * resolved; -3007 connection failed or data connection gone; -3008 send failed; -3010
@@ -74,7 +75,10 @@ PARSEK_API int qn_set_callback(http_init* handle, http_status_callback callback)
 PARSEK_API int qn_set_dataconnection_callback(http_init* handle, dataconnection_callback callback);
 
 /* Parses url into the handle's URL; with post_data (post_length bytes, copied) the
- * request is a POST, else a GET. A URL with a control byte or a blank is refused with -1.
+ * request is a POST, else a GET. The scheme is http or https in any case (none means
+ * http); another scheme, or a control byte or a blank anywhere, is refused with -1. A
+ * host in brackets is an IPv6 address ("http://[::1]:8080/"). A "#fragment" is not part
+ * of the request.
  * A URL for another origin (scheme, host, port) than the previous one drops every
  * Authorization header of the handle (credentials stay with the origin they were made
  * for); user information in the URL then adds a Basic Authorization header for the new

@@ -137,7 +137,10 @@ std::string origin_of(const std::string& url) {
   for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   std::string authority = p.authority.substr(p.authority.rfind('@') == std::string::npos ? 0 : p.authority.rfind('@') + 1);
   for (char& c : authority) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (authority.find(':') == std::string::npos) {
+  // An IPv6 address is in brackets: a port is a ':' after the ']'.
+  size_t host_end = authority.empty() || authority[0] != '[' ? 0 : authority.find(']');
+  if (host_end == std::string::npos) host_end = 0;
+  if (authority.find(':', host_end) == std::string::npos) {
     if (scheme == "http") authority += ":80";
     if (scheme == "https") authority += ":443";
   }

@@ -15,21 +15,30 @@ namespace http_test {
 
 namespace {
 
-int listen_loopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listen_loopback(int* port, bool ipv6 = false) {
+  int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  sa.sin_port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, 16) != 0) {
+  sockaddr_storage ss{};
+  socklen_t sl = 0;
+  if (ipv6) {
+    auto* sa = reinterpret_cast<sockaddr_in6*>(&ss);
+    sa->sin6_family = AF_INET6;
+    sa->sin6_addr = in6addr_loopback;
+    sl = sizeof *sa;
+  } else {
+    auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
+    sa->sin_family = AF_INET;
+    sa->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sl = sizeof *sa;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&ss), sl) != 0 || ::listen(fd, 16) != 0) {
     ::close(fd);
     return -1;
   }
-  socklen_t sl = sizeof sa;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &sl);
-  *port = ntohs(sa.sin_port);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &sl);
+  *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
   return fd;
 }
 
@@ -102,8 +111,8 @@ bool Conn::send(const std::string& data) {
 
 void Conn::sleep_ms(int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); }
 
-FakeServer::FakeServer(Script script) : script_(std::move(script)) {
-  listen_fd_ = listen_loopback(&port_);
+FakeServer::FakeServer(Script script, bool ipv6) : script_(std::move(script)) {
+  listen_fd_ = listen_loopback(&port_, ipv6);
   thread_ = std::thread([this] { loop(); });
 }
 

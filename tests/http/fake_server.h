@@ -33,11 +33,13 @@ class Conn {
 class FakeServer {
  public:
   using Script = std::function<void(Conn&, int index)>;
-  explicit FakeServer(Script script);
+  // On 127.0.0.1, or on ::1 with ipv6 (listening() tells whether the host has it).
+  explicit FakeServer(Script script, bool ipv6 = false);
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
   int port() const { return port_; }
+  bool listening() const { return listen_fd_ >= 0; }
   int connections() const { return accepted_.load(); }
   // Requests recorded by the script through record().
   void record(const std::string& request);

@@ -62,8 +62,13 @@ TEST(UrlParsing, SplitsSchemeHostPortPathAndQuery) {
       {"srv.example", "http", "srv.example", 80, "/", nullptr},
       {"https://srv.example/a?b", "https", "srv.example", 443, "/a", "b"},
       {"https://srv.example/a?", "https", "srv.example", 443, "/a", nullptr},
-      {"ftp://srv.example/x", "ftp", "srv.example", 0, "/x", nullptr},
-      {"HTTP://srv.example/x", "HTTP", "srv.example", 0, "/x", nullptr},
+      {"HTTP://srv.example/x", "http", "srv.example", 80, "/x", nullptr},
+      {"HttpS://srv.example", "https", "srv.example", 443, "/", nullptr},
+      {"http://srv.example/a?b#c?d", "http", "srv.example", 80, "/a", "b"},
+      {"http://srv.example#top", "http", "srv.example", 80, "/", nullptr},
+      {"srv.example/go/http://x/", "http", "srv.example", 80, "/go/http://x/", nullptr},
+      {"http://[::1]:8080/a#frag", "http", "::1", 8080, "/a", nullptr},
+      {"https://u:p@[2001:db8::1]?q", "https", "2001:db8::1", 443, "/", "q"},
       {"http://srv.example:8080/mmc?x=1", "http", "srv.example", 8080, "/mmc", "x=1"},
       {"http://srv.example?x=1", "http", "srv.example", 80, "/", "x=1"},
       {"http://10.1.2.3:65535/a/b?q=http://z/", "http", "10.1.2.3", 65535, "/a/b", "q=http://z/"},
@@ -82,6 +87,17 @@ TEST(UrlParsing, SplitsSchemeHostPortPathAndQuery) {
       EXPECT_EQ(u->query, nullptr) << c.url;
     EXPECT_EQ(u->method, HTTP_GET);
   }
+}
+
+TEST(UrlParsing, OtherSchemesAndBrokenAddressesAreRefused) {
+  Handle h;
+  ASSERT_EQ(qn_http_url(h.h, "http://good.example/", nullptr, 0), 1);
+  for (const char* url : {"ftp://srv.example/x", "file:///etc/passwd", "gopher://srv.example/", "://srv.example/",
+                          "http://[::1/", "http://[::1]x/", "http://[::1]8080/"}) {
+    EXPECT_EQ(qn_http_url(h.h, url, nullptr, 0), -1) << url;
+    EXPECT_STREQ(h.h->url->host, "good.example") << url;
+  }
+  EXPECT_EQ(qn_http_url(h.h, "http://[::1]:0/", nullptr, 0), -3002);
 }
 
 TEST(UrlParsing, BadPortsFailAndKeepThePreviousUrl) {
@@ -166,6 +182,22 @@ TEST(RequestFormation, HostPortContentTypeAndMethods) {
   EXPECT_EQ(buf, nullptr);
 }
 
+TEST(RequestFormation, AnIpv6AddressIsWrittenInBrackets) {
+  Handle proxy("10.0.0.1", 3128);
+  ASSERT_EQ(qn_http_url(proxy.h, "http://[::1]:8080/a?b#not-sent", nullptr, 0), 1);
+  EXPECT_EQ(request_bytes(proxy.h, HTTP_GET),
+            "GET http://[::1]:8080/a?b HTTP/1.1\r\nHost: [::1]:8080\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  ASSERT_EQ(qn_http_url(proxy.h, "https://[fe80::2]/", nullptr, 0), 1);
+  EXPECT_EQ(request_bytes(proxy.h, HTTP_CONNECT),
+            "CONNECT [fe80::2]:443 HTTP/1.1\r\nHost: [fe80::2]:443\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  // What vyra-http -v shows: the request qn_http_data would write, TLS as the scheme says.
+  char* preview = nullptr;
+  size_t length = 0;
+  ASSERT_EQ(http_request_preview(proxy.h, &preview, &length), 1);
+  EXPECT_EQ(std::string(preview, length), "GET / HTTP/1.1\r\nHost: [fe80::2]:443\r\nProxy-Connection: Keep-Alive\r\n\r\n");
+  MEM_FREE(preview);
+}
+
 // ------------------------------------------------------------------ responses
 
 namespace {
@@ -236,6 +268,10 @@ TEST(ResponseSplit, StatusHeaderBlockAndFraming) {
     EXPECT_STREQ(s.r.header_block, c.block) << c.name;
     EXPECT_EQ(s.body(), c.body) << c.name;
   }
+  // The status line is kept as it came, reason phrase and version included.
+  Split interim("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 404 Not  Found\r\nA: b\r\n\r\n", true);
+  ASSERT_EQ(interim.rc, 1);
+  EXPECT_STREQ(interim.r.status_line, "HTTP/1.0 404 Not  Found");
 }
 
 TEST(ResponseSplit, HeaderBlockLimit) {

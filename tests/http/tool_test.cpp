@@ -1,8 +1,10 @@
 // vyra-http as a user runs it, against small peers of our own: what goes to the standard
-// output and to a file, -i, -L with its bounds and the credentials' origin, the request
-// body, and the exit code of every kind of failure. Also the redirect resolution it uses.
+// output and to a file, -i, -v, -H, -L with its bounds and the credentials' origin, the
+// request body, IPv6 addresses, and the exit code and words of every kind of failure. Also
+// the redirect resolution it uses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -78,24 +80,61 @@ TEST_F(ToolTest, BodyHeadersAndOutputFile) {
   EXPECT_EQ(plain.exit_code, 0) << plain.err;
   EXPECT_EQ(plain.out, "hello\n");
   auto included = vyra_test::run({tool(), "-i", url_of(peer.server.port(), "/a")});
-  EXPECT_EQ(included.out, "HTTP/1.1 200\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nhello\n");
+  EXPECT_EQ(included.out, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nhello\n");
   std::string file = dev.root() + "/body.txt";
   auto saved = vyra_test::run({tool(), "-o", file, url_of(peer.server.port(), "/a")});
   EXPECT_EQ(saved.exit_code, 0) << saved.err;
   EXPECT_EQ(saved.out, "");
   EXPECT_EQ(vyra_test::read_file(file), "hello\n");
+  auto dash = vyra_test::run({tool(), "-o", "-", url_of(peer.server.port(), "/a")});
+  EXPECT_EQ(dash.out, "hello\n");
+  EXPECT_FALSE(vyra_test::file_exists("-"));
   auto posted = vyra_test::run({tool(), "-d", "a=1&b=2", "-H", "X-Test: yes", url_of(peer.server.port(), "/p")});
   EXPECT_EQ(posted.exit_code, 0) << posted.err;
   std::string data_file = dev.root() + "/data.bin";
   vyra_test::write_file(data_file, std::string("bin\0ary", 7));
   vyra_test::run({tool(), "--data", "@" + data_file, url_of(peer.server.port(), "/f")});
+  // -d TEXT is text, not a file; several are joined with '&'; @- is the standard input.
+  vyra_test::run({tool(), "-d", "a=b", "--data", "@-", "--data-raw", "@c", url_of(peer.server.port(), "/j")}, "in");
+  // -H User-Agent replaces the library's; 'Name;' sends an empty header, 'Name:' none.
+  vyra_test::run({tool(), "-H", "User-Agent: me/1", "-H", "X-Empty;", "-H", "X-None:", url_of(peer.server.port(), "/h")});
+  vyra_test::run({tool(), "-H", "User-Agent:", url_of(peer.server.port(), "/n")});
   auto reqs = peer.server.requests();
-  ASSERT_EQ(reqs.size(), 5u);
+  ASSERT_EQ(reqs.size(), 9u);
   std::string host = "127.0.0.1:" + std::to_string(peer.server.port());
-  EXPECT_EQ(reqs[3], "POST /p HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nX-Test: yes\r\n"
+  EXPECT_EQ(reqs[4], "POST /p HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nX-Test: yes\r\n"
                      "User-Agent: vyra-http/" VYRA_VERSION "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                      "Content-Length: 7\r\n\r\na=1&b=2");
-  EXPECT_EQ(reqs[4].substr(reqs[4].size() - 7), std::string("bin\0ary", 7));
+  EXPECT_EQ(reqs[5].substr(reqs[5].size() - 7), std::string("bin\0ary", 7));
+  EXPECT_EQ(reqs[6].substr(reqs[6].size() - 9), "a=b&in&@c");
+  EXPECT_EQ(reqs[7], "GET /h HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nX-Empty: \r\nUser-Agent: me/1\r\n\r\n");
+  EXPECT_EQ(reqs[8], "GET /n HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+}
+
+TEST_F(ToolTest, StatusLineAsReceivedVerboseHeadersIpv6AndNoFragment) {
+  Peer old_server("HTTP/1.0 404 Not Found Here\r\nContent-Length: 3\r\n\r\nno\n");
+  auto r = vyra_test::run({tool(), "-i", "-v", url_of(old_server.server.port(), "/x?q=1#part")});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "HTTP/1.0 404 Not Found Here\r\nContent-Length: 3\r\n\r\nno\n");
+  std::string host = "127.0.0.1:" + std::to_string(old_server.server.port());
+  EXPECT_EQ(old_server.server.requests().at(0),
+            "GET /x?q=1 HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\nUser-Agent: vyra-http/" VYRA_VERSION
+            "\r\n\r\n");
+  // -v: what was sent and what came, on the standard error only.
+  EXPECT_EQ(r.err, "> GET /x?q=1 HTTP/1.1\n> Host: " + host + "\n> Connection: close\n> User-Agent: vyra-http/" VYRA_VERSION
+                   "\n>\n< HTTP/1.0 404 Not Found Here\n< Content-Length: 3\n<\n");
+
+  FakeServer v6([&v6](Conn& c, int) {
+    v6.record(c.read_request(1000));
+    c.send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nv6\n");
+  }, /*ipv6=*/true);
+  if (!v6.listening()) GTEST_SKIP() << "no IPv6 loopback on this host";
+  std::string url = "http://[::1]:" + std::to_string(v6.port()) + "/six#frag";
+  auto six = vyra_test::run({tool(), url});
+  EXPECT_EQ(six.exit_code, 0) << six.err;
+  EXPECT_EQ(six.out, "v6\n");
+  std::string seen = v6.requests().at(0);
+  EXPECT_EQ(seen.rfind("GET /six HTTP/1.1\r\nHost: [::1]:" + std::to_string(v6.port()) + "\r\n", 0), 0u) << seen;
 }
 
 TEST_F(ToolTest, FollowsRedirectsWithinItsBoundAndKeepsCredentialsAtTheOrigin) {
@@ -126,7 +165,7 @@ TEST_F(ToolTest, FollowsRedirectsWithinItsBoundAndKeepsCredentialsAtTheOrigin) {
 
   auto unfollowed = vyra_test::run({tool(), "-i", url_of(origin.port(), "/loop")});
   EXPECT_EQ(unfollowed.exit_code, 0);
-  EXPECT_EQ(unfollowed.out.rfind("HTTP/1.1 302\r\n", 0), 0u);
+  EXPECT_EQ(unfollowed.out.rfind("HTTP/1.1 302 Found\r\n", 0), 0u);
   auto loop = vyra_test::run({tool(), "-L", url_of(origin.port(), "/loop")});
   EXPECT_EQ(loop.exit_code, 47);
   EXPECT_NE(loop.err.find("more than 10 redirects"), std::string::npos) << loop.err;
@@ -138,28 +177,39 @@ TEST_F(ToolTest, EveryFailureHasItsExitCodeBelow128) {
   Peer refusing_proxy("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n");
   int closed_port = http_test::free_port();
   std::string no_dir = dev.root() + "/no/such/dir/out";
+  std::string no_cert = dev.root() + "/text.pem";
+  vyra_test::write_file(no_cert, "not a certificate\n");
   struct Case {
     const char* name;
     std::vector<std::string> args;
     int exit_code;
-    const char* message;
+    std::string message;  // how the one line of the standard error starts or what it holds
   } cases[] = {
-      {"unknown option", {"--frobnicate", "http://x/"}, 2, "unknown option '--frobnicate'"},
-      {"no URL", {"-i"}, 2, "no URL"},
-      {"method", {"-X", "PUT", "http://x/"}, 2, "-X takes GET or POST"},
-      {"header with a line break", {"-H", "X-A: 1\r\nX-B: 2", url_of(closed_port)}, 2, "refused"},
-      {"URL with a blank", {"http://127.0.0.1/a b"}, 3, "failed with -1"},
-      {"bad port", {"http://127.0.0.1:0/"}, 3, "failed with -3002"},
-      {"unknown host", {"http://no-such-host.invalid/"}, 6, "failed with -3006"},
-      {"nothing listens", {url_of(closed_port)}, 7, "failed with -3007"},
-      {"garbage answer", {url_of(garbage.server.port())}, 8, "failed with -3012"},
-      {"output not writable", {"-o", no_dir, url_of(garbage.server.port())}, 8, "failed with -3012"},
-      {"data file missing", {"-d", "@" + dev.root() + "/missing", url_of(closed_port)}, 26, "cannot read"},
-      {"max time", {"-m", "0.5", url_of(silent.port())}, 28, "--max-time reached"},
-      {"silence", {url_of(silent.port())}, 56, "failed with -3010"},
-      {"cacert missing", {"--cacert", dev.root() + "/none.pem", "https://127.0.0.1/"}, 77, "no certificate"},
+      {"unknown option", {"--frobnicate", "http://x/"}, 2, "vyra-http: unknown option '--frobnicate' (try --help)"},
+      {"no URL", {"-i"}, 2, "vyra-http: no URL (try --help)"},
+      {"method", {"-X", "PUT", "http://x/"}, 2, "vyra-http: -X PUT: the library sends GET and POST only"},
+      {"GET with a body", {"-X", "GET", "-d", "a", "http://x/"}, 2, "vyra-http: -X GET cannot send the body"},
+      {"Host replaced", {"-H", "Host: other", "http://x/"}, 2, "vyra-http: -H Host: the library writes Host itself"},
+      {"Connection replaced", {"-H", "connection: keep-alive", "http://x/"}, 2, "vyra-http: -H connection: the library"},
+      {"user without password", {"--user", "alice", "http://x/"}, 2, "vyra-http: --user alice has no password"},
+      {"header with a line break", {"-H", "X-A: 1\r\nX-B: 2", url_of(closed_port)}, 2, "vyra-http: -H X-A: refused"},
+      {"URL with a blank", {"http://127.0.0.1/a b"}, 3, "vyra-http: URL 'http://127.0.0.1/a b' refused: -1 invalid input"},
+      {"other scheme", {"ftp://127.0.0.1/"}, 3, "vyra-http: URL 'ftp://127.0.0.1/' refused: -1 invalid input"},
+      {"bad port", {"http://127.0.0.1:0/"}, 3, "refused: -3002 the port in the URL is not a number"},
+      {"unknown host", {"http://no-such-host.invalid/"}, 6,
+       "vyra-http: the exchange failed: -3006 the host name cannot be resolved"},
+      {"nothing listens", {url_of(closed_port)}, 7, "vyra-http: the exchange failed: -3007 connection failed"},
+      {"garbage answer", {url_of(garbage.server.port())}, 8, "vyra-http: the exchange failed: -3012 malformed response"},
+      {"output not writable", {"-o", no_dir, url_of(garbage.server.port())}, 8, "-3012 malformed response"},
+      {"data file missing", {"-d", "@" + dev.root() + "/missing", url_of(closed_port)}, 26,
+       "vyra-http: cannot read " + dev.root() + "/missing: No such file or directory"},
+      {"data file a directory", {"-d", "@" + dev.root(), url_of(closed_port)}, 26, ": Is a directory"},
+      {"max time", {"-m", "0.5", url_of(silent.port())}, 28, "vyra-http: --max-time reached"},
+      {"silence", {url_of(silent.port())}, 56, "vyra-http: the exchange failed: -3010 receive failed or timed out"},
+      {"cacert missing", {"--cacert", dev.root() + "/none.pem", "https://127.0.0.1/"}, 26, "vyra-http: cannot read"},
+      {"cacert no certificate", {"--cacert", no_cert, "https://127.0.0.1/"}, 77, "vyra-http: no certificate in"},
       {"tunnel refused", {"-x", "127.0.0.1:" + std::to_string(refusing_proxy.server.port()), "https://a.example/"},
-       97, "failed with -3015"},
+       97, "vyra-http: the exchange failed: -3015 the proxy refused the tunnel"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> argv{tool()};
@@ -167,6 +217,7 @@ TEST_F(ToolTest, EveryFailureHasItsExitCodeBelow128) {
     auto r = vyra_test::run(argv);
     EXPECT_EQ(r.exit_code, c.exit_code) << c.name << ": " << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, "") << c.name;
   }
   Peer ok("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
@@ -175,7 +226,8 @@ TEST_F(ToolTest, EveryFailureHasItsExitCodeBelow128) {
 
   auto help = vyra_test::run({tool(), "--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* code : {" 0  done", " 2  bad usage", " 3  URL refused", "28  --max-time", "97  the proxy refused"})
+  for (const char* code : {" 0  done", " 2  bad usage", " 3  URL refused", "28  --max-time", "97  the proxy refused",
+                           "Examples:", "VYRA_DEVICE"})
     EXPECT_NE(help.out.find(code), std::string::npos) << code;
   auto version = vyra_test::run({tool(), "--version"});
   EXPECT_EQ(version.exit_code, 0);

@@ -55,6 +55,15 @@ TEST(Text, Utf8BothWaysAndInvalidInput) {
   EXPECT_EQ(plat::utf8_to_utf16("\xc0\xaf"), u"\ufffd");     // overlong
   EXPECT_EQ(plat::utf8_to_utf16("\xed\xa0\x80"), u"\ufffd"); // encoded surrogate
   EXPECT_EQ(plat::utf16_to_utf8(std::u16string(1, u'\xd800')), "\xef\xbf\xbd");
+  // Whether a replacement was made (a U+FFFD written in the input is no replacement).
+  for (const char* bad : {"a\xff", "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\x80", "\xf8\x88\x80\x80\x80"}) {
+    bool invalid = false;
+    plat::utf8_to_utf16(bad, &invalid);
+    EXPECT_TRUE(invalid) << bad;
+  }
+  bool invalid = true;
+  EXPECT_EQ(plat::utf8_to_utf16("\xef\xbf\xbd \xf0\x9f\x98\x80", &invalid), u"\ufffd \U0001F600");
+  EXPECT_FALSE(invalid);
 }
 
 TEST(Paths, DevicePathsMapBelowFs) {

@@ -163,9 +163,9 @@ TEST_F(Registry, RegTextRoundTrip) {
   std::string exported;
   ASSERT_EQ(plat::reg_export_text({RegRoot::HKLM, RegRoot::HKCU}, u"", &exported, true), plat::kRegOk);
   EXPECT_EQ(exported,
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\ZEM\\VYRA]\r\n\"Blob\"=hex:01,02,ff\r\n"
-            "\r\n[HKEY_CURRENT_USER\\ControlPanel\\PhoneExtendFunction\\VYRA\\Phone]\r\n"
-            "@=\"default\"\r\n\"BootUrl\"=\"http://x/a \\\"q\\\" \\\\b\"\r\n\"Retries\"=dword:0000000a\r\n");
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\ZEM\\VYRA]\n\"Blob\"=hex:01,02,ff\n"
+            "\n[HKEY_CURRENT_USER\\ControlPanel\\PhoneExtendFunction\\VYRA\\Phone]\n"
+            "@=\"default\"\n\"BootUrl\"=\"http://x/a \\\"q\\\" \\\\b\"\n\"Retries\"=dword:0000000a\n");
   // Re-importing the export into a fresh device gives the same export.
   vyra_test::TempDevice other;
   ASSERT_EQ(plat::reg_import_text(exported, &error), plat::kRegOk) << error;
@@ -186,6 +186,68 @@ TEST_F(Registry, RegTextSyntaxErrorAppliesNothing) {
   EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[HKXX\\K]\n", &error), plat::kRegBadArgument);
   EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[HKCU\\K]\n\"a=\"b\"\n", &error), plat::kRegBadArgument);
   EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[HKCU\\K]\n\"a\"=hex:0g\n", &error), plat::kRegBadArgument);
+  // Text that is not UTF-8 would be stored as U+FFFD: refused, with its line.
+  EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[HKCU\\K]\n\"a\"=\"\xE9t\xE9\"\n", &error), plat::kRegBadArgument);
+  EXPECT_EQ(error, "line 3: string is not UTF-8");
+  EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[HKCU\\K\xFF]\n", &error), plat::kRegBadArgument);
+  EXPECT_EQ(plat::reg_import_text("REGEDIT4\n[-HKCU]\n", &error), plat::kRegBadArgument);
+}
+
+TEST_F(Registry, RegTextDeletesKeysAndCarriesLineBreaksInStrings) {
+  ASSERT_EQ(plat::reg_set_sz(RegRoot::HKCU, u"A\\B", u"x", u"one\ntwo\r\n"), plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_dword(RegRoot::HKCU, u"A\\B\\C", u"y", 1), plat::kRegOk);
+  ASSERT_EQ(plat::reg_set_dword(RegRoot::HKCU, u"A\\BC", u"z", 2), plat::kRegOk);
+  std::string exported;
+  ASSERT_EQ(plat::reg_export_text({RegRoot::HKCU}, u"A\\B", &exported, true), plat::kRegOk);
+  EXPECT_EQ(exported,
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\A\\B]\n\"x\"=hex(1):6f,00,6e,00,65,00,0a,00,74,00,77,00,6f,00,0d,00,0a,00,00,00\n"
+            "\n[HKEY_CURRENT_USER\\A\\B\\C]\n\"y\"=dword:00000001\n");
+  // [-KEY] takes the key, its subkeys and their values, not a sibling that shares a prefix.
+  std::string error;
+  ASSERT_EQ(plat::reg_import_text("REGEDIT4\n[-HKEY_CURRENT_USER\\a\\b]\n[-HKCU\\Nowhere]\n", &error), plat::kRegOk)
+      << error;
+  EXPECT_EQ(plat::reg_key_exists(RegRoot::HKCU, u"A\\B"), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_key_exists(RegRoot::HKCU, u"A\\B\\C"), plat::kRegNotFound);
+  uint32_t d = 0;
+  EXPECT_EQ(plat::reg_get_dword(RegRoot::HKCU, u"A\\BC", u"z", &d), plat::kRegOk);
+  EXPECT_EQ(plat::reg_key_exists(RegRoot::HKCU, u"A"), plat::kRegOk);
+  EXPECT_EQ(plat::reg_delete_key(RegRoot::HKCU, u"A\\B"), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_delete_key(RegRoot::HKCU, u"\\"), plat::kRegBadArgument);
+  // The string with its line breaks comes back whole.
+  vyra_test::TempDevice other;
+  ASSERT_EQ(plat::reg_import_text(exported, &error), plat::kRegOk) << error;
+  std::u16string sz;
+  ASSERT_EQ(plat::reg_get_sz(RegRoot::HKCU, u"A\\B", u"x", &sz), plat::kRegOk);
+  EXPECT_EQ(sz, u"one\ntwo\r\n");
+}
+
+TEST_F(Registry, ReadersNeverMakeTheStore) {
+  plat::reg_close();
+  std::string store = dev.root() + "/registry.db";
+  uint32_t d;
+  std::vector<plat::RegValue> values;
+  std::vector<std::u16string> keys;
+  EXPECT_EQ(plat::reg_get_dword(RegRoot::HKLM, u"K", u"x", &d), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_key_exists(RegRoot::HKLM, u"K"), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_list(RegRoot::HKLM, u"", &values), plat::kRegOk);
+  EXPECT_EQ(plat::reg_list(RegRoot::HKLM, u"K", &values), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_list_keys(RegRoot::HKCU, u"", &keys), plat::kRegOk);
+  EXPECT_EQ(plat::reg_delete_value(RegRoot::HKLM, u"K", u"x"), plat::kRegNotFound);
+  EXPECT_EQ(plat::reg_delete_key(RegRoot::HKLM, u"K"), plat::kRegNotFound);
+  EXPECT_TRUE(values.empty());
+  EXPECT_TRUE(keys.empty());
+  EXPECT_FALSE(vyra_test::file_exists(store));
+  // Nor a device directory that is not there.
+  plat::set_device_root(dev.root() + "/not-yet");
+  EXPECT_EQ(plat::reg_get_dword(RegRoot::HKLM, u"K", u"x", &d), plat::kRegNotFound);
+  EXPECT_FALSE(vyra_test::file_exists(dev.root() + "/not-yet"));
+  // The first write makes both.
+  ASSERT_EQ(plat::reg_set_dword(RegRoot::HKLM, u"K", u"x", 7), plat::kRegOk);
+  EXPECT_TRUE(vyra_test::file_exists(dev.root() + "/not-yet/registry.db"));
+  EXPECT_EQ(plat::reg_get_dword(RegRoot::HKLM, u"K", u"x", &d), plat::kRegOk);
+  EXPECT_EQ(d, 7u);
+  plat::reg_close();
+  plat::set_device_root(dev.root());
 }
 
 }  // namespace

@@ -39,6 +39,8 @@ TEST_F(VyraReg, ExitCodes) {
   EXPECT_EQ(reg({"set", "HKLM", "K", "x", "--dword", "4294967296"}).exit_code, 2);
   EXPECT_EQ(reg({"set", "HKLM", "K", "x", "--text", "a"}).exit_code, 2);
   EXPECT_EQ(reg({"frobnicate"}).exit_code, 2);
+  EXPECT_EQ(reg({"frobnicate"}).err, "vyra-reg: unknown command 'frobnicate' (try --help)\n");
+  EXPECT_EQ(missing.err, "vyra-reg: HKLM\\Software\\ZEM\\VYRA Logging: no such value\n");
   EXPECT_EQ(reg({}).exit_code, 2);
   auto help = run({bin("vyra-reg"), "--help"});
   EXPECT_EQ(help.exit_code, 0);
@@ -53,10 +55,12 @@ TEST_F(VyraReg, ExportImportAndList) {
   auto exported = reg({"export"});
   ASSERT_EQ(exported.exit_code, 0);
   EXPECT_EQ(exported.out,
-            "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\C]\r\n\"d\"=dword:0000000a\r\n\r\n[HKEY_CURRENT_USER\\A\\B]\r\n\"n\"=\"v\"\r\n");
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\C]\n\"d\"=dword:0000000a\n\n[HKEY_CURRENT_USER\\A\\B]\n\"n\"=\"v\"\n");
   auto listed = reg({"list", "HKCU", "a"});
-  EXPECT_EQ(listed.out, "\r\n[HKEY_CURRENT_USER\\A\\B]\r\n\"n\"=\"v\"\r\n");
-  EXPECT_EQ(reg({"list", "HKCU", "nowhere"}).exit_code, 1);
+  EXPECT_EQ(listed.out, "REGEDIT4\n\n[HKEY_CURRENT_USER\\A\\B]\n\"n\"=\"v\"\n");
+  auto nowhere = reg({"list", "HKCU", "nowhere"});
+  EXPECT_EQ(nowhere.exit_code, 1);
+  EXPECT_EQ(nowhere.err, "vyra-reg: HKCU\\nowhere: no such key\n");
 
   vyra_test::TempDevice other;
   auto file = other.root() + "/backup.reg";
@@ -68,8 +72,41 @@ TEST_F(VyraReg, ExportImportAndList) {
   EXPECT_EQ(from_stdin.exit_code, 0);
   EXPECT_EQ(run({bin("vyra-reg"), "--device", other.root(), "get", "HKLM", "C", "d"}).exit_code, 1);
   auto bad = run({bin("vyra-reg"), "--device", other.root(), "import", "-"}, "not a reg file\n");
-  EXPECT_EQ(bad.exit_code, 2);
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_EQ(bad.err, "vyra-reg: standard input: line 1: expected REGEDIT4\n");
   EXPECT_EQ(run({bin("vyra-reg"), "--device", other.root(), "import", "/nonexistent.reg"}).exit_code, 1);
+}
+
+TEST_F(VyraReg, ListOutputImportsElsewhereAndKeyDeletionApplies) {
+  ASSERT_EQ(reg({"set", "HKLM", "Software\\ZEM\\VYRA", "Logging", "--dword", "1"}).exit_code, 0);
+  ASSERT_EQ(reg({"set", "HKLM", "Software\\ZEM\\VYRA\\Sub", "Note", "--sz", "two\nlines"}).exit_code, 0);
+  auto listed = reg({"list", "HKLM", "software\\zem"});
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_EQ(listed.out.find('\r'), std::string::npos);
+  vyra_test::TempDevice other;
+  auto imported = run({bin("vyra-reg"), "--device", other.root(), "import", "-"}, listed.out);
+  ASSERT_EQ(imported.exit_code, 0) << imported.err;
+  EXPECT_EQ(run({bin("vyra-reg"), "--device", other.root(), "get", "HKLM", "Software\\ZEM\\VYRA\\Sub", "Note"}).out,
+            "two\nlines\n");
+  auto removed = run({bin("vyra-reg"), "--device", other.root(), "import", "-"},
+                     "REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\ZEM\\VYRA\\Sub]\n");
+  ASSERT_EQ(removed.exit_code, 0) << removed.err;
+  EXPECT_EQ(run({bin("vyra-reg"), "--device", other.root(), "list"}).out,
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\ZEM\\VYRA]\n\"Logging\"=dword:00000001\n");
+}
+
+TEST_F(VyraReg, ArgumentsThatAreNotUtf8AreRefused) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"set", "HKLM", "K\xE9", "n", "--sz", "v"},
+                                        {"set", "HKLM", "K", "n\xFF", "--sz", "v"},
+                                        {"set", "HKLM", "K", "n", "--sz", "caf\xE9"},
+                                        {"set", "HKLM", "K", "line\nbreak", "--sz", "v"},
+                                        {"get", "HKLM", "K", "n\xC3"}}) {
+    auto r = reg(args);
+    EXPECT_EQ(r.exit_code, 2) << args[2] << args[3];
+    EXPECT_EQ(r.err.rfind("vyra-reg: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(" (try --help)\n"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(vyra_test::file_exists(dev.root() + "/registry.db"));
 }
 
 TEST_F(VyraReg, CorruptStoreGivesAClearError) {
