@@ -90,16 +90,16 @@ int tool_check_device(const char* name, DeviceUse use) {
   return kToolContinue;
 }
 
-int tool_start(const ToolSpec& spec, int& argc, char** argv) {
-  if (int rc = help_or_version(spec.name, spec.usage, argc, argv); rc != kToolContinue) return rc;
-  bool takes_device = spec.device != DeviceUse::kNone || spec.device_for_command != nullptr;
+int tool_start(const ToolSpec& program, int& argc, char** argv) {
+  if (int rc = help_or_version(program.name, program.usage, argc, argv); rc != kToolContinue) return rc;
+  bool takes_device = program.device != DeviceUse::kNone || program.device_for_command != nullptr;
   if (!takes_device) return kToolContinue;
-  if (!take_device_option(argc, argv)) return tool_usage_error(spec.name, "--device needs a directory");
-  if (spec.check_usage != nullptr)
-    if (int rc = spec.check_usage(argc, argv); rc != kToolContinue) return rc;
-  DeviceUse use = spec.device;
-  if (spec.device_for_command != nullptr) use = spec.device_for_command(argc > 1 ? argv[1] : nullptr);
-  return tool_check_device(spec.name, use);
+  if (!take_device_option(argc, argv)) return tool_usage_error(program.name, "--device needs a directory");
+  if (program.check_usage != nullptr)
+    if (int rc = program.check_usage(argc, argv); rc != kToolContinue) return rc;
+  DeviceUse use = program.device;
+  if (program.device_for_command != nullptr) use = program.device_for_command(argc > 1 ? argv[1] : nullptr);
+  return tool_check_device(program.name, use);
 }
 
 int tool_start(const char* name, const char* usage, int& argc, char** argv) {

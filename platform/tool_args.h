@@ -54,7 +54,7 @@ constexpr int kToolContinue = -1;
 // error, 1 when the device cannot serve (the message names it and the system's reason:
 // "NAME: device DIR: Not a directory", "NAME: cannot create device DIR: Permission
 // denied").
-int tool_start(const ToolSpec& spec, int& argc, char** argv);
+int tool_start(const ToolSpec& program, int& argc, char** argv);
 
 // The device check of tool_start on its own, for a program that decides late what it
 // needs. kToolContinue or the exit code (after the message).

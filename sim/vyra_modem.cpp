@@ -546,9 +546,9 @@ int check_usage(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  plat::ToolSpec spec{kName, kUsage, plat::DeviceUse::kCreate};
-  spec.check_usage = check_usage;
-  if (int rc = plat::tool_start(spec, argc, argv); rc != plat::kToolContinue) return rc;
+  plat::ToolSpec program{kName, kUsage, plat::DeviceUse::kCreate};
+  program.check_usage = check_usage;
+  if (int rc = plat::tool_start(program, argc, argv); rc != plat::kToolContinue) return rc;
   if (!plat::make_parent_dirs(plat::device_file("run") + "/")) {
     log("cannot make the device %s: %s", plat::device_root().c_str(), std::strerror(errno));
     return 1;

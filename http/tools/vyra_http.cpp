@@ -379,8 +379,8 @@ std::string head_of(const char* status_line, const char* block) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const plat::ToolSpec spec{kName, kUsage, plat::DeviceUse::kOptional};
-  if (int rc = plat::tool_start(spec, argc, argv); rc != plat::kToolContinue) return rc;
+  const plat::ToolSpec program{kName, kUsage, plat::DeviceUse::kOptional};
+  if (int rc = plat::tool_start(program, argc, argv); rc != plat::kToolContinue) return rc;
   options o;
   if (int rc = parse(argc, argv, &o); rc != 0) return rc;
   std::string user, password, proxy_user, proxy_password;

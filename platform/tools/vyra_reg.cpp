@@ -218,8 +218,8 @@ int cmd_export(const std::vector<std::string>& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  plat::ToolSpec spec{kName, kUsage, plat::DeviceUse::kNone, device_for_command};
-  if (int rc = plat::tool_start(spec, argc, argv); rc != plat::kToolContinue) return rc;
+  plat::ToolSpec program{kName, kUsage, plat::DeviceUse::kNone, device_for_command};
+  if (int rc = plat::tool_start(program, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc < 2) return usage_error("no command (get, set, delete, list, import or export)");
   std::string cmd = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
