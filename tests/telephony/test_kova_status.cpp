@@ -57,7 +57,16 @@ class Status : public vyra_test::KovaExports {
   size_t FailureBubbles() { return Count(Journal(), "\"title\":\"Data Provisioning Failure\""); }
   void SetActiveProfile(const char* hex) { ASSERT_EQ(Sim({"nv", "set", "464", hex}).exit_code, 0); }
   std::string ActiveProfile() { return Sim({"nv", "get", "464"}).out; }
-  void OpenWithCallback() { ASSERT_EQ(KovaInitialize(CountStops, 0x70000, 0, &handle_), 0); }
+  // A stop is a pulse: it reaches the client only once the bridge's notification thread
+  // waits for it, so the tests start once it does.
+  void OpenWithCallback() {
+    ASSERT_EQ(KovaInitialize(CountStops, 0x70000, 0, &handle_), 0);
+    plat::NamedEvent* stop = plat::event_open("ZEM_NOTIFY_VYRASTOP");
+    ASSERT_NE(stop, nullptr);
+    bool waiting = vyra_test::wait_until(5000, [&] { return plat::event_waiter_count(stop) >= 1; });
+    plat::event_close(stop);
+    ASSERT_TRUE(waiting);
+  }
   // Waits (real time) until the client has been told to stop `n` times.
   bool WaitForStops(int n, milliseconds limit) {
     auto until = steady_clock::now() + limit;
