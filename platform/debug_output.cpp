@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "paths.h"
@@ -17,6 +18,11 @@ void debug_output(std::string_view text) {
     ssize_t ignored = write(STDERR_FILENO, text.data(), text.size());
     (void)ignored;
   }
+  // Diagnostics never make a device: a program that ends before its device exists (a usage
+  // error, with the bridge's unload line still to write) leaves no directory behind.
+  std::string root = device_root();
+  struct stat st;
+  if (root.empty() || stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
   std::string path = run_path("debug.log");
   if (path.empty()) return;
   // O_APPEND keeps whole writes of several processes from interleaving.

@@ -63,6 +63,19 @@ uint32_t ril_notification_class(uint32_t code) {
 
 std::string ril_socket_path() { return run_path("ril.sock"); }
 
+bool ril_daemon_answers() {
+  std::string path = ril_socket_path();
+  sockaddr_un addr{};
+  if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  bool answers = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  close(fd);
+  return answers;
+}
+
 // ---------------------------------------------------------------------------------------
 // The client
 

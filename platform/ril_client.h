@@ -129,4 +129,7 @@ void ril_put_u32(std::vector<uint8_t>* out, uint32_t v);
 // Path of the device's radio socket (<device>/run/ril.sock), "" without a device.
 std::string ril_socket_path();
 
+// True when a radio daemon accepts connections on the device's socket now.
+bool ril_daemon_answers();
+
 }  // namespace plat

@@ -70,10 +70,18 @@ constexpr const char* kUsage =
     "  ras add NAME [HANDLE]       record an active dial-up connection (handle default 1)\n"
     "  ras list                    print the active connections: HANDLE NAME\n"
     "  resets                      print how often the device was reset\n"
-    "The device is --device DIR, else $VYRA_DEVICE. Every command but signal, browser, network,\n"
-    "ras, resets and push --print needs a running vyra-modem.\n"
-    "Exit status: 0 success; 1 failure (no daemon, the modem refused, an unreadable file);\n"
-    "2 bad usage (also a push that cannot be composed as asked). --version prints the version.\n";
+    "  -h, --help  this text;   -V, --version  the version\n"
+    "FILE may be - (the standard input; for prl get the standard output).\n"
+    "The device is --device DIR, else $VYRA_DEVICE. Commands that only read (status, nv get,\n"
+    "prl get, mip get, ras list, resets, network show, ...) need an existing device; signal,\n"
+    "browser, network and ras add may make a new one. Every command but signal, browser,\n"
+    "network, ras, resets and push --print needs a running vyra-modem.\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  failure: no daemon, the modem refused, an unreadable file, a device or registry that\n"
+    "     cannot be used\n"
+    "  2  bad usage (also a push that cannot be composed as asked)\n"
+    "Example: vyra-sim --device /tmp/d push https://prov.example/x --segments 3\n";
 
 int usage_error(const std::string& message) { return plat::tool_usage_error("vyra-sim", message.c_str()); }
 
@@ -118,10 +126,11 @@ class Modem {
   plat::RilClient* client_ = nullptr;
 };
 
-std::string read_all(const std::string& path, bool* ok) {
-  std::ifstream in(path, std::ios::binary);
-  *ok = static_cast<bool>(in);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A whole file, or standard input for "-". On failure the reason is printed already.
+std::string read_all(const std::string& path, bool* ok, size_t max_bytes = 64 << 20) {
+  std::string data;
+  *ok = plat::tool_read_input("vyra-sim", path, &data, max_bytes);
+  return data;
 }
 
 int cmd_nv(Modem& m, const std::vector<std::string>& a) {
@@ -134,11 +143,15 @@ int cmd_nv(Modem& m, const std::vector<std::string>& a) {
   bool per_profile = sim::item_per_profile(item);
   size_t want = 2 + (per_profile ? 1 : 0) + (set ? 1 : 0);
   if (a.size() != want) return usage_error(per_profile ? "items 465 and 3021 need a profile INDEX" : "wrong number of arguments");
-  if (per_profile && !parse_number(a[2], sim::kProfiles - 1, &index)) return usage_error("INDEX is 0 to 5");
+  if (per_profile && !parse_number(a[2], sim::kProfiles - 1, &index))
+    return usage_error("INDEX is a profile the simulated modem keeps: 0 to " + std::to_string(sim::kProfiles - 1));
   std::vector<uint8_t> value;
   if (set) {
     if (!sim::hex_decode(a.back(), &value) || value.empty() || value.size() > size)
-      return usage_error("HEX must be 1 to " + std::to_string(size) + " bytes of hex pairs");
+      return usage_error("item " + a[1] + " holds " +
+                         (size == 1 ? std::string("1 byte: HEX must be one hex pair")
+                                    : std::to_string(size) + " bytes: HEX must be 1 to " + std::to_string(size) +
+                                          " hex pairs"));
     value.resize(size, 0);
     if (per_profile) value[0] = static_cast<uint8_t>(index);
   }
@@ -163,7 +176,7 @@ int cmd_prl(Modem& m, const std::vector<std::string>& a) {
   if (a[0] == "set") {
     bool ok = false;
     std::string bytes = read_all(a[1], &ok);
-    if (!ok) return failure("cannot read " + a[1]);
+    if (!ok) return 1;
     list.assign(bytes.begin(), bytes.end());
     if (list.empty() || list.size() > 30720) return failure("a roaming list has 1 to 30720 bytes");
   }
@@ -178,10 +191,7 @@ int cmd_prl(Modem& m, const std::vector<std::string>& a) {
       if (bits <= 960 && 8 + bits / 8 <= reply.size()) list.insert(list.end(), reply.begin() + 8, reply.begin() + 8 + static_cast<std::ptrdiff_t>(bits / 8));
       if (reply[5] == 0) break;
     }
-    std::ofstream out(a[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(list.data()), static_cast<std::streamsize>(list.size()));
-    if (!out) return failure("cannot write " + a[1]);
-    return 0;
+    return plat::tool_write_output("vyra-sim", a[1], std::string(list.begin(), list.end())) ? 0 : 1;
   }
   // SSPR Download Request segments of 120 bytes through the IS-683 tunnel.
   for (size_t offset = 0; offset < list.size();) {
@@ -229,7 +239,9 @@ std::vector<uint8_t> read_profile_item(Modem& m, uint32_t item, uint32_t profile
 int cmd_mip(Modem& m, const std::vector<std::string>& a) {
   uint32_t profile = 0;
   if (a.size() != 2 || a[0] != "get") return usage_error("mip needs get PROFILE");
-  if (!parse_number(a[1], sim::kProfiles - 1, &profile)) return usage_error("PROFILE is 0 to 5");
+  if (!parse_number(a[1], sim::kProfiles - 1, &profile))
+    return usage_error("PROFILE is a profile the simulated modem keeps: 0 to " + std::to_string(sim::kProfiles - 1) +
+                       " (the bridge takes 0 to 14; the others are never active here)");
   if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
   std::string why;
   std::vector<uint8_t> p = read_profile_item(m, sim::kItemMipProfile, profile, &why);
@@ -358,7 +370,7 @@ int cmd_push(Modem& m, const std::vector<std::string>& a) {
   if (!body_file.empty()) {
     bool ok = false;
     std::string bytes = read_all(body_file, &ok);
-    if (!ok) return failure("cannot read " + body_file);
+    if (!ok) return 1;
     request.body = sim::PushBytes(bytes.begin(), bytes.end());
   }
   std::vector<sim::PushBytes> messages;
@@ -370,6 +382,7 @@ int cmd_push(Modem& m, const std::vector<std::string>& a) {
     return std::fflush(stdout) == 0 ? 0 : failure("cannot write to standard output");
   }
   if (plat::device_root().empty()) return usage_error("no device: use --device DIR or set VYRA_DEVICE");
+  if (int rc = plat::tool_check_device("vyra-sim", plat::DeviceUse::kExisting); rc != plat::kToolContinue) return rc;
   if (!m.Connect()) return failure("no radio daemon on " + plat::ril_socket_path());
   for (size_t i = 0; i < messages.size(); ++i) {
     std::string text;
@@ -380,16 +393,32 @@ int cmd_push(Modem& m, const std::vector<std::string>& a) {
   return 0;
 }
 
+// 0 when the device's registry can be read (a device without one has nothing in it), else
+// 1 after the reason: a figure read from a registry that cannot be read would be made up.
+int registry_usable() {
+  uint32_t ignored = 0;
+  if (plat::reg_get_dword(plat::RegRoot::HKLM, u"Software\\VYRA\\Simulator", u"ResetCount", &ignored) ==
+      plat::kRegStoreFailed)
+    return failure("the registry of the device cannot be read: " + plat::reg_last_error());
+  return 0;
+}
+
 // The simulated network of the connection manager (HKLM "Software\VYRA\Simulator\Network").
 int cmd_network(const std::vector<std::string>& a) {
   const char16_t* key = plat::kNetworkKey;
+  // The arguments are checked before the device: a usage error never makes one.
+  int device = plat::kToolContinue;
+  auto writable = [&] { return (device = plat::tool_check_device("vyra-sim", plat::DeviceUse::kCreate)) == plat::kToolContinue; };
   auto set_sz = [&](const char16_t* name, const std::string& value) {
-    return plat::reg_set_sz(plat::RegRoot::HKLM, key, name, plat::utf8_to_utf16(value)) == plat::kRegOk;
+    return writable() && plat::reg_set_sz(plat::RegRoot::HKLM, key, name, plat::utf8_to_utf16(value)) == plat::kRegOk;
   };
   auto set_dword = [&](const char16_t* name, uint32_t value) {
-    return plat::reg_set_dword(plat::RegRoot::HKLM, key, name, value) == plat::kRegOk;
+    return writable() && plat::reg_set_dword(plat::RegRoot::HKLM, key, name, value) == plat::kRegOk;
   };
-  auto stored = [](bool ok) { return ok ? 0 : failure("cannot write the registry: " + plat::reg_last_error()); };
+  auto stored = [&](bool ok) {
+    if (device != plat::kToolContinue) return device;
+    return ok ? 0 : failure("cannot write the registry: " + plat::reg_last_error());
+  };
   if (a.size() == 1 && (a[0] == "up" || a[0] == "down" || a[0] == "wait")) return stored(set_sz(u"Mode", a[0]));
   uint32_t number = 0;
   if (a.size() == 2 && a[0] == "fail") {
@@ -409,6 +438,7 @@ int cmd_network(const std::vector<std::string>& a) {
   if (a.size() == 2 && a[0] == "backend" && (a[1] == "simulated" || a[1] == "networkmanager"))
     return stored(set_sz(u"Backend", a[1]));
   if (a.size() == 1 && a[0] == "show") {
+    if (int rc = plat::tool_check_device("vyra-sim", plat::DeviceUse::kExisting); rc != plat::kToolContinue) return rc;
     auto sz = [&](const char16_t* name, const char* fallback) {
       std::u16string v;
       return plat::reg_get_sz(plat::RegRoot::HKLM, key, name, &v) == plat::kRegOk ? plat::utf16_to_utf8(v)
@@ -436,7 +466,7 @@ int cmd_browser(const std::vector<std::string>& a) {
   if (a.size() != 1) return usage_error("browser needs FILE");
   bool ok = false;
   std::string document = read_all(a[0], &ok);
-  if (!ok) return failure("cannot read " + a[0]);
+  if (!ok) return 1;
   std::string path = plat::host_path(std::string_view("\\Program Files\\Fennick3.0\\content.mmc"));
   if (path.empty()) return failure("no device: give --device DIR or set VYRA_DEVICE");
   if (!plat::make_parent_dirs(path)) return failure("cannot make the folder of " + path);
@@ -454,29 +484,29 @@ int cmd_browser(const std::vector<std::string>& a) {
   return set ? 0 : failure("cannot signal 'browser_event'");
 }
 
-bool has_argument(int argc, char** argv, const char* wanted) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], wanted) == 0) return true;
-  return false;
+// What each command needs from the device: read-only ones an existing device, the ones
+// that record something may make it; push, network and ras decide per sub-command.
+plat::DeviceUse device_for_command(const char* command) {
+  using plat::DeviceUse;
+  if (command == nullptr) return DeviceUse::kNone;
+  const std::string c = command;
+  if (c == "push" || c == "network" || c == "ras") return DeviceUse::kNone;  // checked by the command
+  if (c == "signal" || c == "browser") return DeviceUse::kCreate;
+  for (const char* existing : {"message", "state", "call-end", "radio", "status", "nv", "prl", "mip", "is683", "resets"})
+    if (c == existing) return DeviceUse::kExisting;
+  return DeviceUse::kNone;  // not a command: reported as bad usage
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (has_argument(argc, argv, "--version")) {
-    std::printf("vyra-sim %s\n", VYRA_VERSION);
-    return 0;
-  }
-  // push decides for itself whether it needs a device: --print only composes.
-  if (!has_argument(argc, argv, "--help") && !has_argument(argc, argv, "-h")) {
-    if (!plat::take_device_option(argc, argv)) return usage_error("--device needs a directory");
-    if (argc >= 2 && std::strcmp(argv[1], "push") == 0) {
-      Modem m;
-      return cmd_push(m, std::vector<std::string>(argv + 2, argv + argc));
-    }
-  }
-  if (int rc = plat::tool_start("vyra-sim", kUsage, argc, argv); rc != plat::kToolContinue) return rc;
+  plat::ToolSpec program{"vyra-sim", kUsage, plat::DeviceUse::kNone, device_for_command};
+  if (int rc = plat::tool_start(program, argc, argv); rc != plat::kToolContinue) return rc;
   if (argc < 2) return usage_error("no command");
+  if (std::strcmp(argv[1], "push") == 0) {
+    Modem m;
+    return cmd_push(m, std::vector<std::string>(argv + 2, argv + argc));
+  }
   std::string cmd = argv[1];
   std::vector<std::string> a(argv + 2, argv + argc);
   Modem m;
@@ -486,17 +516,19 @@ int main(int argc, char** argv) {
       if (!sim::hex_decode(a[1], &data)) return usage_error("--hex needs hex pairs");
     } else if (a.size() == 1) {
       bool ok = false;
-      std::string bytes = read_all(a[0], &ok);
-      if (!ok) return failure("cannot read " + a[0]);
+      std::string bytes = read_all(a[0], &ok, sim::kMaxMessage + 1);
+      if (!ok) return 1;
       data.assign(bytes.begin(), bytes.end());
     } else {
-      return usage_error("message needs FILE or --hex HEX");
+      return usage_error("message needs FILE (- for the standard input) or --hex HEX");
     }
     if (data.empty() || data.size() > sim::kMaxMessage) return usage_error("a message has 1 to 1024 bytes");
     return cmd_control(m, sim::kSimMessage, data, true);  // "delivered" or "stored"
   }
   if (cmd == "ras") {
     if (a.size() == 1 && a[0] == "list") {
+      if (int rc = plat::tool_check_device("vyra-sim", plat::DeviceUse::kExisting); rc != plat::kToolContinue) return rc;
+      if (int rc = registry_usable(); rc != 0) return rc;
       plat::RasConn conns[64] = {};
       conns[0].size = sizeof(plat::RasConn);
       uint32_t bytes = sizeof conns, count = 0;
@@ -514,6 +546,7 @@ int main(int argc, char** argv) {
           return usage_error("HANDLE is a number from 1 to 0xFFFFFFFF");
       }
       if (a[1].empty()) return usage_error("NAME is empty");
+      if (int rc = plat::tool_check_device("vyra-sim", plat::DeviceUse::kCreate); rc != plat::kToolContinue) return rc;
       return plat::ras_add_connection(plat::utf8_to_utf16(a[1]), static_cast<uint32_t>(handle))
                  ? 0
                  : failure("cannot record the connection");
@@ -522,6 +555,7 @@ int main(int argc, char** argv) {
   }
   if (cmd == "resets") {
     if (!a.empty()) return usage_error("resets takes no arguments");
+    if (int rc = registry_usable(); rc != 0) return rc;
     std::printf("%u\n", plat::ui_reset_count());
     return 0;
   }
@@ -558,5 +592,5 @@ int main(int argc, char** argv) {
   if (cmd == "prl") return cmd_prl(m, a);
   if (cmd == "mip") return cmd_mip(m, a);
   if (cmd == "is683") return cmd_is683(m, a);
-  return usage_error("unknown command '" + cmd + "'");
+  return usage_error((!cmd.empty() && cmd[0] == '-' ? "unknown option '" : "unknown command '") + cmd + "'");
 }

@@ -1,6 +1,8 @@
 #include "telephony/message_delivery.h"
 
 #include <chrono>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/byte_order.h"
@@ -110,6 +112,14 @@ void MessageDelivery::OnIncomingMessage(const uint8_t* data, size_t size, uint32
   } else if (state == diag::kDataSessionActive) {
     plat::debug_output("\r\nActive(initial),waiting for dormant\r\n");
   }
+  // The client may wait a long time now: the user of the program is told why.
+  std::fprintf(stderr, "%s: a provisioning message is held back: %s\n", program_invocation_short_name,
+               state == diag::kDataSessionDormant
+                   ? "the data session is dormant; it is handed over after a minute without user activity"
+               : state == diag::kDataSessionActive
+                   ? "a data session is active; it is handed over when the call ends, or a minute after the "
+                     "session goes dormant"
+                   : "the phone is busy; it is handed over when the call ends");
   std::lock_guard<std::mutex> lock(mu_);
   message_waiting_ = true;
   queue_.Enqueue(record, message_id);

@@ -36,19 +36,23 @@ HTTP first), as soon as it accepts connections. Requests go to the scenario whos
 is the longest prefix of their path; scenarios on the same mount are served one after the
 other. The format of scenario files is described in server/README.md.
 
-exit status:
+Exit status:
   0  every scenario ran to its end and every expectation held
-  1  the verdict failed: an expectation failed, a scenario did not end, a request that no
-     round expected or that was no HTTP arrived, or --timeout passed; reasons on stderr
-  2  bad usage or a scenario file that cannot be used
+  1  the verdict failed (an expectation failed, a scenario did not end, a request that no
+     round expected or that was no HTTP arrived, or --timeout passed; reasons on stderr), or
+     a scenario file or the transcript could not be read, used or written
+  2  bad usage
   3  the server could not listen (address in use, unusable certificate or key)
 """
 
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message):
-        self.print_usage(sys.stderr)
-        self.exit(EXIT_USAGE, "%s: %s\n" % (self.prog, message))
+        # One line, as every program of the system says it (docs/tools.md).
+        prefix = "unrecognized arguments: "
+        if message.startswith(prefix) and message[len(prefix):].startswith("-"):
+            message = "unknown option '%s'" % message[len(prefix):].split()[0]
+        self.exit(EXIT_USAGE, "%s: %s (try --help)\n" % (self.prog, message))
 
 
 def _seconds(text):
@@ -70,7 +74,7 @@ def _port(text):
 def build_parser():
     parser = _Parser(prog="vyra-server", description=DESCRIPTION, epilog=EPILOG,
                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("scenarios", nargs="+", metavar="SCENARIO", help="scenario file (JSON)")
+    parser.add_argument("scenarios", nargs="*", metavar="SCENARIO", help="scenario file (JSON)")
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
     parser.add_argument("--http", type=_port, metavar="PORT",
                         help="serve plain HTTP on PORT; 0 picks a free port (the default when --https is absent)")
@@ -131,6 +135,8 @@ def _write_url_file(path, urls):
 def main(argv=None):
     parser = build_parser()
     options = parser.parse_args(argv)
+    if not options.scenarios:
+        parser.error("no SCENARIO file")
     if options.https is not None and (options.cert is None or options.key is None):
         parser.error("--https needs --cert and --key")
     if options.https is None and (options.cert is not None or options.key is not None):
@@ -143,17 +149,17 @@ def main(argv=None):
         scenarios = [load_scenario(path) for path in options.scenarios]
     except ScenarioError as exc:
         sys.stderr.write("vyra-server: %s\n" % exc)
-        return EXIT_USAGE
+        return EXIT_FAILED
     names = [s.name for s in scenarios]
     for name in names:
         if names.count(name) > 1:
             sys.stderr.write('vyra-server: two scenarios are named "%s"; give one a "name"\n' % name)
-            return EXIT_USAGE
+            return EXIT_FAILED
     for scenario in scenarios:
         for placeholder, scheme in LISTENER_PLACEHOLDERS.items():
             if placeholder in scenario.placeholders() and getattr(options, scheme) is None:
-                sys.stderr.write("vyra-server: %s uses ${%s}, but the server has no %s listener (--%s PORT)\n"
-                                 % (scenario.file, placeholder, scheme.upper(), scheme))
+                sys.stderr.write("vyra-server: %s uses ${%s}, but the server has no %s listener: give --%s PORT"
+                                 " (try --help)\n" % (scenario.file, placeholder, scheme.upper(), scheme))
                 return EXIT_USAGE
     if options.check:
         print("\n".join(_describe(s) for s in scenarios))
@@ -163,7 +169,7 @@ def main(argv=None):
         transcript = Transcript(options.transcript)
     except OSError as exc:
         sys.stderr.write("vyra-server: cannot write the transcript %s: %s\n" % (options.transcript, exc.strerror))
-        return EXIT_USAGE
+        return EXIT_FAILED
     engine = Engine(scenarios, transcript, log)
     servers = []
     try:

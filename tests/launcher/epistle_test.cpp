@@ -49,10 +49,10 @@ TEST_F(Epistle, OpensAnEmptyMessageAndEndsWithOne) {
   EXPECT_EQ(take("run/ui.journal"), kJournal);
 }
 
-TEST_F(Epistle, ArgumentsBehaveAsNone) {
+TEST_F(Epistle, ArgumentsBehaveAsNoneButAHelpOrVersionAlone) {
   tool("xdg-email");
-  for (std::vector<std::string> args : {std::vector<std::string>{"--help"}, {"--version"}, {"-x", "a b", "mailto:x@y"},
-                                        {"--device", "/nonexistent"}}) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--help", "x"}, {"x", "--version"},
+                                        {"-x", "a b", "mailto:x@y"}, {"--device", "/nonexistent"}}) {
     std::vector<std::string> argv{vyra_test::bin("epistle")};
     argv.insert(argv.end(), args.begin(), args.end());
     vyra_test::RunResult r = vyra_test::run(argv);
@@ -61,6 +61,14 @@ TEST_F(Epistle, ArgumentsBehaveAsNone) {
     EXPECT_EQ(take("calls.txt"), "xdg-email \n") << args[0];
     EXPECT_EQ(take("run/ui.journal"), kJournal) << args[0];
   }
+  // Alone, --help and --version answer as every program does, and open nothing.
+  vyra_test::RunResult help = vyra_test::run({vyra_test::bin("epistle"), "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.rfind("usage: epistle", 0), 0u);
+  vyra_test::RunResult version = vyra_test::run({vyra_test::bin("epistle"), "--version"});
+  EXPECT_EQ(version.exit_code, 0);
+  EXPECT_EQ(version.out.rfind("epistle ", 0), 0u);
+  EXPECT_EQ(take("calls.txt"), "");
 }
 
 TEST_F(Epistle, AFailingOrMissingMailClientChangesNothing) {

@@ -25,17 +25,25 @@ class CommandLine(ServerTest):
         self.assertEqual(result.returncode, 0)
         self.assertIn("This is a test and demo tool. It is not a provisioning server for real handsets",
                       " ".join(result.stdout.split()))
-        self.assertIn("exit status:", result.stdout)
+        self.assertIn("Exit status:", result.stdout)
         version = run_server("--version")
         self.assertEqual((version.returncode, version.stdout), (0, "vyra-server 0.1.0\n"))
 
-    def test_bad_usage_and_unusable_scenarios_exit_2_with_the_place_named(self):
+    def test_bad_usage_exits_2_and_unusable_scenarios_1_with_the_place_named(self):
         good = self.scenario("good.json", {"rounds": [{"answer": {"status": 204}}]})
-        cases = [
-            ((), "the following arguments are required: SCENARIO"),
+        usage = [
+            ((), "no SCENARIO file (try --help)"),
             ((good, "--https", "0"), "--https needs --cert and --key"),
             ((good, "--http", "70000"), "is not a port number"),
             ((good, "--timeout", "-1"), "is not between 0 and 86400 seconds"),
+            ((good, "--frob"), "unknown option '--frob' (try --help)"),
+        ]
+        for args, words in usage:
+            result = run_server(*args)
+            self.assertEqual(result.returncode, 2, args)
+            self.assertIn(words, result.stderr, args)
+            self.assertEqual(result.stderr.count("\n"), 1, result.stderr)
+        cases = [
             ((self.path("missing.json"),), "missing.json: cannot read: No such file or directory"),
             ((self.scenario("a.json", {"rounds": [{"answer": {"staus": 200}}]}),),
              'a.json.rounds[0].answer: unknown key "staus"'),
@@ -58,7 +66,9 @@ class CommandLine(ServerTest):
         cases.append(((broken,), "h.json: not JSON: Expecting value at line 1 column 13"))
         for args, words in cases:
             result = run_server(*args)
-            self.assertEqual(result.returncode, 2, args)
+            # A listener the scenario needs but the command line lacks is bad usage; a
+            # scenario file that cannot be used is a failure.
+            self.assertEqual(result.returncode, 2 if "listener" in words else 1, args)
             self.assertIn(words, result.stderr, args)
 
     def test_check_lists_what_the_example_scenarios_play(self):

@@ -37,7 +37,8 @@ struct Row {
 };
 
 // Programs with the rows every program has: --help, --version, an unknown option.
-const char* const kPrograms[] = {"vyra-reg", "vyra-xml", "vyra-wbxml", "vyra-wsp", "vyra-http", "vyra-modem"};
+const char* const kPrograms[] = {"vyra-reg",   "vyra-xml", "vyra-wbxml", "vyra-wsp", "vyra-http",
+                                 "vyra-modem", "vyrad",    "vyra-sim",   "vyra-server"};
 
 constexpr const char kSlc[] = "\x02\x06\x6A\x00\x85\x0C\x03\x78\x00\x01";
 
@@ -98,6 +99,45 @@ const std::vector<Row>& program_rows() {
       {"vyra-modem", "usage_error_makes_no_device", {"--device", "{MISSING}", "extra"}, "", 2,
        "vyra-modem: unexpected argument 'extra' (try --help)\n", "", false, "{MISSING}"},
       {"vyra-modem", "help_before_the_device", {"--device", "{FILE}", "-h"}, "", 0, "", "usage: vyra-modem"},
+
+      // vyrad: the device must be usable; usage errors make nothing.
+      {"vyrad", "device_is_a_file", {"--device", "{FILE}"}, "", 1, "vyrad: device {FILE}: Not a directory\n"},
+      {"vyrad", "usage_error_makes_no_device", {"--device", "{MISSING}", "extra"}, "", 2,
+       "vyrad: unexpected argument 'extra' (try --help)\n", "", false, "{MISSING}"},
+      {"vyrad", "no_device", {}, "", 2, "vyrad: no device: use --device DIR or set VYRA_DEVICE (try --help)\n"},
+      {"vyrad", "device_not_creatable", {"--device", "{RODEV}/new"}, "", 1,
+       "vyrad: cannot create device {RODEV}/new: Permission denied\n", "", true, "{RODEV}/new"},
+
+      // vyra-sim: read-only commands need an existing device; files and "-".
+      {"vyra-sim", "read_of_a_missing_device", {"--device", "{MISSING}", "resets"}, "", 1,
+       "vyra-sim: device {MISSING}: No such file or directory\n", "", false, "{MISSING}"},
+      {"vyra-sim", "show_of_a_missing_device", {"--device", "{MISSING}", "network", "show"}, "", 1,
+       "vyra-sim: device {MISSING}: No such file or directory\n", "", false, "{MISSING}"},
+      {"vyra-sim", "usage_error_makes_no_device", {"--device", "{MISSING}", "network", "sideways"}, "", 2,
+       "vyra-sim: network needs up, down", "", false, "{MISSING}"},
+      {"vyra-sim", "unknown_command", {"--device", "{DEV}", "frobnicate"}, "", 2,
+       "vyra-sim: unknown command 'frobnicate' (try --help)\n"},
+      {"vyra-sim", "device_is_a_file", {"--device", "{FILE}", "status"}, "", 1, "vyra-sim: device {FILE}: Not a directory\n"},
+      {"vyra-sim", "browser_missing_file", {"--device", "{DEV}", "browser", "{MISSING}"}, "", 1,
+       "vyra-sim: cannot read {MISSING}: No such file or directory\n"},
+      {"vyra-sim", "browser_directory", {"--device", "{DEV}", "browser", "{DIR}"}, "", 1,
+       "vyra-sim: cannot read {DIR}: Is a directory\n"},
+      {"vyra-sim", "push_print_needs_no_device", {"push", "https://prov.example/x", "--print"}, "", 0, "", "00"},
+      {"vyra-sim", "push_body_from_stdin", {"push", "--body", "-", "--print"}, "<sl href=\"x\"></sl>", 0, "", "00"},
+      {"vyra-sim", "message_without_a_daemon", {"--device", "{DEV}", "message", "-"}, "\x01", 1,
+       "vyra-sim: no radio daemon on "},
+      {"vyra-sim", "network_of_an_unwritable_device", {"--device", "{RODEV}", "network", "up"}, "", 1,
+       "vyra-sim: device {RODEV}: Permission denied\n", "", true},
+
+      // epistle: every argument is ignored (exit 1 always), but --help and --version alone.
+      {"epistle", "help_alone", {"--help"}, "", 0, "", "usage: epistle"},
+      {"epistle", "version", {"--version"}, "", 0, "", "epistle " VYRA_VERSION "\n"},
+      {"epistle", "arguments_ignored", {"--no-such-option", "x"}, "", 1, "[mail] new message (IPM.Note)"},
+
+      // vyra-server: a test tool with the same conventions.
+      {"vyra-server", "missing_scenario", {"{MISSING}.json"}, "", 1, "vyra-server: {MISSING}.json: cannot read"},
+      {"vyra-server", "scenario_is_a_directory", {"{DIR}"}, "", 1, "vyra-server: {DIR}"},
+      {"vyra-server", "no_scenario", {}, "", 2, "vyra-server: no SCENARIO file (try --help)\n"},
   };
   return rows;
 }
@@ -180,7 +220,8 @@ TEST_P(ToolConvention, ExitCodeAndFirstWords) {
     if (runner.empty()) GTEST_SKIP() << "running as root without setpriv: cannot drop privileges for this row";
     if (runner != "self") argv = {runner, "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
-  argv.push_back(vyra_test::bin(row.program));
+  argv.push_back(std::string(row.program) == "vyra-server" ? VYRA_SOURCE_DIR "/server/vyra-server"
+                                                             : vyra_test::bin(row.program));
   for (const std::string& a : row.args) argv.push_back(expand(a));
   vyra_test::RunResult r = vyra_test::run(argv, row.input);
 
