@@ -108,14 +108,15 @@ int listener_init() {
   // The queue is ready before the bridge is opened: a message the bridge holds is handed
   // over as soon as it is, and must find the queue and its semaphore in place.
   event_queue_open(&kEventThreadOps);
-  int rc = KovaInitialize(vyra_notification_callback, 0x70000, 0, &g_listener.bridge_handle);
+  KOVA_HANDLE handle = nullptr;
+  int rc = KovaInitialize(vyra_notification_callback, 0x70000, 0, &handle);
   if (rc != 0) {
     log_message(0, kLogFailure, "Error Initializing DactAPI");
-    g_listener.bridge_handle = nullptr;
     return rc;
   }
-  connect_use_bridge(g_listener.bridge_handle);
-  mmcp_use_bridge(g_listener.bridge_handle);
+  g_listener.bridge_handle = handle;
+  connect_use_bridge(handle);
+  mmcp_use_bridge(handle);
   mmcp_set_window_calls(&kSessionWindowCalls);
 
   // Threads are detached: shutdown closes their handles without waiting, and the process
@@ -162,10 +163,9 @@ int listener_terminate() {
     log_message(0, kLogTrace, "vYRAListener already terminated");
     return -1;
   }
-  if (g_listener.bridge_handle != nullptr) {
-    KovaDeinitialize(g_listener.bridge_handle);
+  if (KOVA_HANDLE handle = g_listener.bridge_handle.exchange(nullptr)) {
+    KovaDeinitialize(handle);
     log_message(0, kLogTrace, "DeInitialized Kova");
-    g_listener.bridge_handle = nullptr;
   }
   // Closes the semaphore (a waiting event thread wakes) and sets the terminate flag.
   event_queue_close();

@@ -28,7 +28,9 @@ constexpr int kRasEntryChars = 21;
 // (vyraevent.h), which outlives the listener.
 struct listener_state {
   std::atomic<plat::Window*> window{nullptr};
-  KOVA_HANDLE bridge_handle = nullptr;    // from KovaInitialize; NULL when not open
+  // From KovaInitialize; NULL when not open. The event thread reads it while a stop on the
+  // bridge's thread may be closing it. The status and parameter calls do not use its target.
+  std::atomic<KOVA_HANDLE> bridge_handle{nullptr};
   bool event_thread_started = false;
   plat::NamedEvent* browser_event = nullptr;
   bool browser_thread_started = false;

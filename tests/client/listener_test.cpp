@@ -74,7 +74,12 @@ TEST_F(Listener, PushIsHandledOnceThenTheProgramExits) {
   EXPECT_NE(text.find("received from KOVA API message of size [1]"), std::string::npos);
   EXPECT_EQ(count_of(text, "HandleQueueEvent: WAP_PUSH"), 1u) << text;
   EXPECT_NE(text.find("not yet got the URL"), std::string::npos);  // one byte is no push
-  EXPECT_NE(text.find("Events handled [0] failed to handle [1]"), std::string::npos);
+  // The failure is counted, unless the stop pulse after the error status ends the program
+  // on the bridge's thread first.
+  EXPECT_TRUE(text.find("Events handled [0] failed to handle [1]") != std::string::npos ||
+              text.find("exiting the vyra") != std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("Events handled [1]"), std::string::npos);
   EXPECT_TRUE(ended_cleanly(text)) << text;
 }
 
@@ -189,7 +194,8 @@ TEST_F(Listener, PushesAndStopsRacingAtRandomDelaysAlwaysEndTheProgram) {
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     ASSERT_EQ(sim({"signal", "ZEM_NOTIFY_VYRASTOP"}).exit_code, 0);
     int code = vyrad.wait(5000);
-    ASSERT_EQ(code, 0) << "round " << round << ", stop after " << delay_ms << " ms\n" << log();
+    ASSERT_EQ(code, 0) << "round " << round << ", stop after " << delay_ms << " ms\n"
+                       << log() << vyra_test::read_file(dev.root() + "/vyrad.err");
     EXPECT_EQ(log().find("Application Already Running"), std::string::npos) << round;
     clear_stop();
   }
