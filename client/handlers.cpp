@@ -170,6 +170,24 @@ int prepare_request(MmcRequest* request, const char16_t* url, char* server, int 
   return 1;
 }
 
+// Reads the proxy and fills `request` for `url`, which is freed either way. 1 when the
+// request is ready; otherwise the request holds nothing.
+int open_request(char16_t* url, bool client_initiation, MmcRequest* request) {
+  char* server = nullptr;
+  int port = -1;
+  if (!read_proxy(client_initiation, &server, &port)) {
+    MEM_FREE(url);
+    return -1;
+  }
+  int result = prepare_request(request, url, server, port, !client_initiation);
+  MEM_FREE(url);
+  if (result != 1) {
+    if (request->server == nullptr) MEM_FREE(server);
+    free_mmc_request(request);
+  }
+  return result;
+}
+
 }  // namespace
 
 int switch_to_factory_nai() {
@@ -280,20 +298,9 @@ int handle_wap_push_url(char16_t* url) {
     url = resolved;
     if (url == nullptr) return kErrNoMemory;
   }
-  char* server = nullptr;
-  int port = -1;
-  if (!read_proxy(false, &server, &port)) {
-    MEM_FREE(url);
-    return -1;
-  }
   MmcRequest request{};
-  int result = prepare_request(&request, url, server, port, true);
-  MEM_FREE(url);
-  if (result != 1) {
-    if (request.server == nullptr) MEM_FREE(server);
-    free_mmc_request(&request);
-    return result;
-  }
+  int result = open_request(url, false, &request);
+  if (result != 1) return result;
   log_message(0, kLogTrace, "status uri = %s", request.status_uri);
   if (!domain_is_trusted(request.status_uri)) {
     log_message(0, kLogWarning, "The domain does not match for [%s]", request.status_uri);
@@ -349,20 +356,9 @@ int dact_notify_client_initiation() {
       if (url == nullptr) return kErrNoMemory;
     }
   }
-  char* server = nullptr;
-  int port = -1;
-  if (!read_proxy(true, &server, &port)) {
-    MEM_FREE(url);
-    return -1;
-  }
   MmcRequest request{};
-  int result = prepare_request(&request, url, server, port, false);
-  MEM_FREE(url);
-  if (result != 1) {
-    if (request.server == nullptr) MEM_FREE(server);
-    free_mmc_request(&request);
-    return result;
-  }
+  int result = open_request(url, true, &request);
+  if (result != 1) return result;
   log_message(0, kLogTrace, "dact_notify_client_initiation - send_response_and_get_status");
   log_message(0, kLogTrace, "sending response");
   if (!domain_is_trusted(request.status_uri)) {
