@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -170,6 +171,17 @@ int prepare_request(MmcRequest* request, const char16_t* url, char* server, int 
   return 1;
 }
 
+// The boot URL of the generic parameters (possibly empty); none when it cannot be read.
+std::optional<std::u16string> boot_url() {
+  std::string boot;
+  if (!generic_param(kParamBootUrl, &boot)) {
+    log_message(0, kLogWarning, "error obtaining boot url");
+    return std::nullopt;
+  }
+  log_message(0, kLogTrace, "boot url = [%s]", boot.c_str());
+  return plat::cp1252_to_utf16(boot);
+}
+
 // Reads the proxy and fills `request` for `url`, which is freed either way. 1 when the
 // request is ready; otherwise the request holds nothing.
 int open_request(char16_t* url, bool client_initiation, MmcRequest* request) {
@@ -287,13 +299,8 @@ int handle_wap_push_url(char16_t* url) {
     MEM_FREE(url);
     return -1;
   }
-  std::string boot;
-  if (!generic_param(kParamBootUrl, &boot)) {
-    log_message(0, kLogWarning, "error obtaining boot url");
-  } else {
-    log_message(0, kLogTrace, "boot url = [%s]", boot.c_str());
-    std::u16string wide_boot = plat::cp1252_to_utf16(boot);
-    char16_t* resolved = resolve_url(wide_boot.empty() ? nullptr : wide_boot.c_str(), url);
+  if (std::optional<std::u16string> wide_boot = boot_url()) {
+    char16_t* resolved = resolve_url(wide_boot->empty() ? nullptr : wide_boot->c_str(), url);
     MEM_FREE(url);
     url = resolved;
     if (url == nullptr) return kErrNoMemory;
@@ -345,16 +352,10 @@ int dact_notify_client_initiation() {
     return -1;
   }
   char16_t* url = nullptr;
-  std::string boot;
-  if (!generic_param(kParamBootUrl, &boot)) {
-    log_message(0, kLogWarning, "error obtaining boot url");
-  } else {
-    log_message(0, kLogTrace, "boot url = [%s]", boot.c_str());
-    std::u16string wide_boot = plat::cp1252_to_utf16(boot);
-    if (!wide_boot.empty()) {
-      url = resolve_url(nullptr, wide_boot.c_str());
-      if (url == nullptr) return kErrNoMemory;
-    }
+  std::optional<std::u16string> wide_boot = boot_url();
+  if (wide_boot && !wide_boot->empty()) {
+    url = resolve_url(nullptr, wide_boot->c_str());
+    if (url == nullptr) return kErrNoMemory;
   }
   MmcRequest request{};
   int result = open_request(url, true, &request);

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 #include "tests/support/test_support.h"
 
@@ -13,19 +12,7 @@ namespace {
 
 class Epistle : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    saved_path_ = path == nullptr ? "" : path;
-    tools_ = dev_.root() + "/tools";
-    mkdir(tools_.c_str(), 0755);
-    setenv("PATH", tools_.c_str(), 1);
-  }
-  void TearDown() override { setenv("PATH", saved_path_.c_str(), 1); }
-  void tool(const std::string& name, const std::string& then = "exit 0") {
-    std::string file = tools_ + "/" + name;
-    vyra_test::write_file(file, "#!/bin/sh\necho \"" + name + " $*\" >> '" + dev_.root() + "/calls.txt'\n" + then + "\n");
-    chmod(file.c_str(), 0755);
-  }
+  void tool(const std::string& name, const std::string& then = "exit 0") { tools_.tool(name, then); }
   std::string take(const std::string& file) {
     std::string path = dev_.root() + "/" + file;
     std::string text = vyra_test::read_file(path);
@@ -34,7 +21,7 @@ class Epistle : public ::testing::Test {
   }
 
   vyra_test::TempDevice dev_;
-  std::string tools_, saved_path_;
+  vyra_test::FakeTools tools_{dev_.root()};
 };
 
 constexpr char kJournal[] =

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 #include "platform/clock.h"
 #include "platform/mail.h"
@@ -15,23 +14,8 @@ namespace {
 
 class MailService : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* path = std::getenv("PATH");
-    saved_path_ = path == nullptr ? "" : path;
-    tools_ = dev_.root() + "/tools";
-    mkdir(tools_.c_str(), 0755);
-    setenv("PATH", tools_.c_str(), 1);
-  }
-  void TearDown() override {
-    setenv("PATH", saved_path_.c_str(), 1);
-    plat::set_time_scale_for_test(0);
-  }
-  // A tool that appends "NAME ARGS..." to calls.txt and runs `then` (a shell line).
-  void tool(const std::string& name, const std::string& then = "exit 0") {
-    std::string file = tools_ + "/" + name;
-    vyra_test::write_file(file, "#!/bin/sh\necho \"" + name + " $*\" >> '" + dev_.root() + "/calls.txt'\n" + then + "\n");
-    chmod(file.c_str(), 0755);
-  }
+  void TearDown() override { plat::set_time_scale_for_test(0); }
+  void tool(const std::string& name, const std::string& then = "exit 0") { tools_.tool(name, then); }
   std::string calls() { return vyra_test::read_file(dev_.root() + "/calls.txt"); }
   std::string journal() { return vyra_test::read_file(dev_.root() + "/run/ui.journal"); }
   static plat::MailResult compose(std::u16string_view message_class = u"IPM.Note") {
@@ -42,7 +26,7 @@ class MailService : public ::testing::Test {
   }
 
   vyra_test::TempDevice dev_;
-  std::string tools_, saved_path_;
+  vyra_test::FakeTools tools_{dev_.root()};
 };
 
 TEST_F(MailService, XdgEmailWithoutArgumentsIsPreferred) {

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -36,6 +37,22 @@ TempDevice::~TempDevice() {
   unsetenv("VYRA_DEVICE");
   std::error_code ec;
   if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+}
+
+FakeTools::FakeTools(std::string dir) : dir_(std::move(dir)) {
+  const char* path = std::getenv("PATH");
+  saved_path_ = path == nullptr ? "" : path;
+  std::string tools = dir_ + "/tools";
+  mkdir(tools.c_str(), 0755);
+  setenv("PATH", tools.c_str(), 1);
+}
+
+FakeTools::~FakeTools() { setenv("PATH", saved_path_.c_str(), 1); }
+
+void FakeTools::tool(const std::string& name, const std::string& then) const {
+  std::string file = dir_ + "/tools/" + name;
+  write_file(file, "#!/bin/sh\necho \"" + name + " $*\" >> '" + dir_ + "/calls.txt'\n" + then + "\n");
+  chmod(file.c_str(), 0755);
 }
 
 RunResult run(const std::vector<std::string>& argv, const std::string& input) {

@@ -24,6 +24,20 @@ class TempDevice {
   std::string root_;
 };
 
+// Scripts on a private PATH, standing in for desktop tools: each made by tool() appends
+// "NAME ARGS..." to DIR/calls.txt, then runs a shell line. PATH is put back on destruction.
+class FakeTools {
+ public:
+  explicit FakeTools(std::string dir);  // scripts go to DIR/tools
+  ~FakeTools();
+  FakeTools(const FakeTools&) = delete;
+  FakeTools& operator=(const FakeTools&) = delete;
+  void tool(const std::string& name, const std::string& then = "exit 0") const;
+
+ private:
+  std::string dir_, saved_path_;
+};
+
 struct RunResult {
   int exit_code = -1;  // -1 when the program could not be started or was killed
   std::string out;
