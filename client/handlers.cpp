@@ -495,8 +495,9 @@ void browser_signal_thread() {
     if (event_queue_closed()) break;
     log_message(0, kLogTrace, "got provisioning signal from browser");
     std::string path = plat::host_path(std::string_view(kBrowserDocument));
-    // Existing file only, not shared while we read it.
-    int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Existing file only, not shared while we read it. O_NONBLOCK: a pipe or device in the
+    // document's place must not block the open (a regular file's reads ignore the flag).
+    int fd = path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
       fd = -1;

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "client/handlers.h"
@@ -180,6 +183,114 @@ TEST_F(Handlers, AStopDuringASessionCancelsItAndTheProgramEnds) {
   EXPECT_NE(log.find("provisioning is going on when  vyra received"), std::string::npos) << log;
   EXPECT_NE(Debug().find("SendStatus: status 3 code 0x1"), std::string::npos);  // cancelled
   EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
+// ---- Bad input: an error status, the NAI put back, nothing provisioned, vyrad gone ----------
+
+// A long URL is still a URL: it comes in some fifty segments and reaches the server whole, both
+// as the push's URL and as the status URI the server hands back.
+TEST_F(Handlers, APushUrlOfTenKibibytesReachesTheServerWhole) {
+  const std::string mount = "/push/" + std::string(10 * 1024, 'a');
+  std::string base = Serve(one_document_scenario(mount));
+  Sim({"push", base + mount + "/start"});
+  setenv("VYRA_TIME_SCALE", "0.01", 1);  // the delivery pause before each segment
+  int code = RunVyrad();
+  unsetenv("VYRA_TIME_SCALE");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(server.wait(10000), 0) << vyra_test::read_file(dev.root() + "/server.err");
+  EXPECT_GT(count_of(Log(), "push segment kept: waiting for the rest of the push"), 40u);
+  EXPECT_EQ(count_of(Log(), "HandleQueueEvent: WAP_PUSH"), 1u);
+  EXPECT_NE(Log().find("successfully provisioned mmc document"), std::string::npos);
+  EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
+TEST_F(Handlers, AnActivationWithoutABootUrlEndsInAnErrorAndTheNaiBack) {
+  Phone(u"BootUrl", u"");
+  Sim({"signal", "ZEM_NOTIFY_VYRAACTIVATE"});
+  EXPECT_EQ(RunVyrad(), 0);
+  EXPECT_NE(Log().find("HandleQueueEvent: KOVA_NOTIFY_CIIP"), std::string::npos) << Log();
+  EXPECT_NE(Debug().find("SendStatus: status 3 "), std::string::npos) << Debug();
+  EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
+TEST_F(Handlers, AProxyValueOfFiveCharactersIsNoProxy) {
+  Phone(u"Wdp", u"1a2b3");
+  std::string base = Serve(one_document_scenario("/push"));
+  Sim({"push", base + "/push/start"});
+  EXPECT_EQ(RunVyrad(), 0);
+  EXPECT_EQ(server.wait(10000), 0) << vyra_test::read_file(dev.root() + "/server.err");
+  EXPECT_NE(Log().find("Proxy Address = [1a2b3]"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("successfully provisioned mmc document"), std::string::npos);
+}
+
+TEST_F(Handlers, AServerThatNeverAnswersEndsTheSessionWithAnError) {
+  // A time-out is retried: every attempt (the first and six more) meets a silent round.
+  std::string rounds;
+  for (int attempt = 0; attempt < 7; ++attempt)
+    rounds += std::string(attempt ? "," : "") +
+              R"({"expect": {"path": "/mute/start"}, "answer": {"delay": 50, "body": {"text": "late"}}})";
+  std::string base = Serve(R"({"name": "mute", "mount": "/mute", "rounds": [)" + rounds + "]}");
+  Sim({"push", base + "/mute/start"});
+  setenv("VYRA_TIME_SCALE", "0.01", 1);  // the client's waits, not the server's
+  int code = RunVyrad(40000);
+  unsetenv("VYRA_TIME_SCALE");
+  EXPECT_EQ(code, 0);
+  // Each silent attempt times out; the session's own time limit may end the last one first.
+  EXPECT_GE(count_of(Log(), "error in send_response_and_get_status - ret[-3010]"), 2u) << Log();
+  EXPECT_NE(Log().find("error in fetching data ["), std::string::npos) << Log();
+  EXPECT_NE(Debug().find("SendStatus: status 3 "), std::string::npos) << Debug();
+  EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
+TEST_F(Handlers, AnActivationDuringAPushSessionLeavesThatSessionWhole) {
+  std::string scenario = one_document_scenario("/push");
+  scenario.replace(scenario.find(R"("answer": {"document")"), 11, R"("answer": {"delay": 2, )");
+  std::string base = Serve(scenario);
+  Sim({"push", base + "/push/start"});
+  Process vyrad;
+  ASSERT_TRUE(vyrad.start({bin("vyrad"), "--device", dev.root()}, "", dev.root() + "/vyrad.err"));
+  ASSERT_TRUE(vyra_test::wait_until(15000, [&] { return Log().find("handle_wap_push - send_response") != std::string::npos; }));
+  Sim({"signal", "ZEM_NOTIFY_VYRAACTIVATE"});
+  EXPECT_EQ(vyrad.wait(20000), 0);
+  EXPECT_EQ(server.wait(10000), 0) << vyra_test::read_file(dev.root() + "/server.err");
+  std::string log = Log();
+  EXPECT_NE(log.find("provisioning is going on\r\n"), std::string::npos) << log;  // dropped
+  EXPECT_EQ(log.find("Received KOVA_NOTIFY_VYRAACTIVATE"), std::string::npos);
+  EXPECT_NE(log.find("successfully provisioned mmc document"), std::string::npos);
+  EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
+// The browser's document: missing, empty, a directory or a pipe starts nothing (vyrad waits on and
+// a stop ends it); one of 50 MiB that is no document fails its session.
+TEST_F(Handlers, ABrowserDocumentThatIsMissingEmptyNotAFileOrHugeNeverHangsVyrad) {
+  const std::string document = dev.fs("Program Files/Fennick3.0/content.mmc");
+  Process vyrad;
+  ASSERT_TRUE(vyrad.start({bin("vyrad"), "--device", dev.root()}, "", dev.root() + "/vyrad.err"));
+  ASSERT_TRUE(vyra_test::wait_until(10000, [&] { return Log().find("Successfully Initialized") != std::string::npos; }));
+  auto signal_browser = [&](size_t opened_before) {
+    Sim({"signal", "browser_event"});
+    return vyra_test::wait_until(10000, [&] { return count_of(Log(), "got provisioning signal from browser") > opened_before; });
+  };
+  EXPECT_TRUE(signal_browser(0));  // missing
+  vyra_test::write_file(document, "");
+  EXPECT_TRUE(signal_browser(1));  // empty
+  std::remove(document.c_str());
+  ASSERT_EQ(mkdir(document.c_str(), 0755), 0);
+  EXPECT_TRUE(signal_browser(2));  // a directory
+  rmdir(document.c_str());
+  ASSERT_EQ(mkfifo(document.c_str(), 0644), 0);
+  EXPECT_TRUE(signal_browser(3));  // a pipe nobody writes to: opening it must not block
+  std::remove(document.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(Log().find("HandleQueueEvent: BROWSER_PUSH"), std::string::npos) << Log();
+  EXPECT_TRUE(vyrad.running());
+
+  vyra_test::write_file(document, std::string(50 * 1024 * 1024, 'x'));
+  EXPECT_TRUE(signal_browser(4));
+  EXPECT_EQ(vyrad.wait(30000), 0);
+  EXPECT_NE(Log().find("provisioning document size = 52428800"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("HandleQueueEvent: BROWSER_PUSH"), std::string::npos);
+  EXPECT_NE(Debug().find("SendStatus: status 3 "), std::string::npos) << Debug();
 }
 
 TEST(TrustedDomain, LabelBoundariesPortsUserInformationAndCase) {
