@@ -204,6 +204,16 @@ TEST_F(Handlers, APushUrlOfTenKibibytesReachesTheServerWhole) {
   EXPECT_EQ(ActiveProfile(), "02\n");
 }
 
+TEST_F(Handlers, APushWithoutAUrlEndsInAnErrorAndTheNaiBack) {
+  vyra_test::write_file(dev.root() + "/no-href.xml", R"(<?xml version="1.0"?><sl action="execute-high"></sl>)");
+  Sim({"push", "--xml", "--body", dev.root() + "/no-href.xml"});
+  EXPECT_EQ(RunVyrad(), 0);
+  EXPECT_NE(Log().find("HandleQueueEvent: WAP_PUSH"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("not yet got the URL"), std::string::npos);
+  EXPECT_NE(Debug().find("SendStatus: status 3 "), std::string::npos) << Debug();
+  EXPECT_EQ(ActiveProfile(), "02\n");
+}
+
 TEST_F(Handlers, AnActivationWithoutABootUrlEndsInAnErrorAndTheNaiBack) {
   Phone(u"BootUrl", u"");
   Sim({"signal", "ZEM_NOTIFY_VYRAACTIVATE"});
