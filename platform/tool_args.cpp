@@ -16,6 +16,14 @@ int tool_usage_error(const char* name, const std::string& message) {
   return kExitUsage;
 }
 
+int tool_take_file_operand(const char* name, const char* arg, bool options_ended, const char** path) {
+  std::string a = arg;
+  if (!options_ended && a.size() > 1 && a[0] == '-') return tool_usage_error(name, "unknown option '" + a + "'");
+  if (*path != nullptr) return tool_usage_error(name, "one FILE only ('" + std::string(*path) + "' and '" + a + "')");
+  *path = arg;
+  return kToolContinue;
+}
+
 int tool_failure(const char* name, const std::string& message) {
   std::fprintf(stderr, "%s: %s\n", name, message.c_str());
   return kExitFailure;

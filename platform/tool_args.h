@@ -67,6 +67,11 @@ int tool_start(const char* name, const char* usage, int& argc, char** argv);
 // Prints "NAME: message (try --help)" on standard error and returns 2 (bad usage).
 int tool_usage_error(const char* name, const std::string& message);
 
+// The single FILE operand of a filter (vyra-xml, vyra-wbxml): takes arg into *path, or
+// reports an unknown option (before "--" ended the options) or a second file as bad usage.
+// kToolContinue, or the exit code after the message.
+int tool_take_file_operand(const char* name, const char* arg, bool options_ended, const char** path);
+
 // Prints "NAME: message" on standard error and returns 1 (failure).
 int tool_failure(const char* name, const std::string& message);
 

@@ -49,12 +49,8 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (!options_end && a == "--") {
       options_end = true;
-    } else if (!options_end && a.size() > 1 && a[0] == '-') {
-      return plat::tool_usage_error(kName, "unknown option '" + a + "'");
-    } else if (path == nullptr) {
-      path = argv[i];
-    } else {
-      return plat::tool_usage_error(kName, "one FILE only ('" + std::string(path) + "' and '" + a + "')");
+    } else if (int rc = plat::tool_take_file_operand(kName, argv[i], options_end, &path); rc != plat::kToolContinue) {
+      return rc;
     }
   }
   if (path == nullptr) return plat::tool_usage_error(kName, "no FILE (- for the standard input)");
