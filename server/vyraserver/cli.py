@@ -222,6 +222,7 @@ def main(argv=None):
     if stop_signal:
         log("stopping on %s" % signal.Signals(stop_signal[0]).name)
     engine.stopping.set()
+    engine.wait_for_answers(5)
     for server in servers:
         server.shutdown()
         server.server_close()

@@ -115,6 +115,7 @@ class Engine:
         self.lock = threading.Lock()
         self.all_ended = threading.Event()
         self.stopping = threading.Event()   # set at shutdown: cuts answer delays short
+        self.answered = threading.Condition(self.lock)  # notified as each in-flight answer goes out
         self.stray_failures = []            # failures that belong to no scenario
         self.last_problem = None
 
@@ -251,6 +252,13 @@ class Engine:
             exchange.run.in_flight -= 1
             if all(r.ended() for r in self.runs):
                 self.all_ended.set()
+            self.answered.notify_all()
+
+    def wait_for_answers(self, timeout):
+        """At shutdown: lets the answers already decided (a delay cut short) go out before the
+        verdict is taken, for at most timeout seconds."""
+        with self.answered:
+            self.answered.wait_for(lambda: all(r.in_flight == 0 for r in self.runs), timeout)
 
     # ---- connection problems
 
