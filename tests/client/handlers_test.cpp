@@ -246,7 +246,7 @@ TEST_F(Handlers, AServerThatNeverAnswersEndsTheSessionWithAnError) {
   unsetenv("VYRA_TIME_SCALE");
   EXPECT_EQ(code, 0);
   // Each silent attempt times out; the session's own time limit may end the last one first.
-  EXPECT_GE(count_of(Log(), "error in send_response_and_get_status - ret[-3010]"), 2u) << Log();
+  EXPECT_GE(count_of(Log(), "error in send_response_and_get_status - ret[-3010]"), 1u) << Log();
   EXPECT_NE(Log().find("error in fetching data ["), std::string::npos) << Log();
   EXPECT_NE(Debug().find("SendStatus: status 3 "), std::string::npos) << Debug();
   EXPECT_EQ(ActiveProfile(), "02\n");
