@@ -20,7 +20,8 @@ long find_in(const char* s, size_t from, size_t to, const char* needle) {
   return -1;
 }
 
-char* copy_span(const char* s, size_t from, size_t to) {
+// Bytes [from, to) of a buffer that need not end in NUL, as a new NUL-terminated string.
+char* copy_bytes(const char* s, size_t from, size_t to) {
   if (to < from) to = from;
   auto* out = static_cast<char*>(MEM_ALLOC(to - from + 1, 1));
   if (out != nullptr) std::memcpy(out, s + from, to - from);
@@ -71,7 +72,7 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
   const void* qmark = std::memchr(url, '?', len);
   size_t end = qmark ? static_cast<size_t>(static_cast<const char*>(qmark) - url) : len;
   if (qmark != nullptr && end + 1 < len) {
-    rec->query = copy_span(url, end + 1, len);
+    rec->query = copy_bytes(url, end + 1, len);
     if (rec->query == nullptr) rc = HTTP_NO_MEMORY;
   }
 
@@ -101,7 +102,7 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
     if (p < 0) {
       rec->path = str_dup("/");
     } else {
-      rec->path = copy_span(url, static_cast<size_t>(p), end);
+      rec->path = copy_bytes(url, static_cast<size_t>(p), end);
       host_end = static_cast<size_t>(p);
     }
     if (rec->path == nullptr) rc = HTTP_NO_MEMORY;
@@ -122,8 +123,8 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
       size_t a = static_cast<size_t>(at);
       long colon = find_in(url, address, a, ":");
       size_t user_end = colon < 0 ? a : static_cast<size_t>(colon);
-      *user = copy_span(url, address, user_end);
-      *password = colon < 0 ? nullptr : copy_span(url, static_cast<size_t>(colon) + 1, a);
+      *user = copy_bytes(url, address, user_end);
+      *password = colon < 0 ? nullptr : copy_bytes(url, static_cast<size_t>(colon) + 1, a);
       if (*user == nullptr || (colon >= 0 && *password == nullptr)) rc = HTTP_NO_MEMORY;
       host_start = a + 1;
     }
@@ -140,20 +141,20 @@ int http_parse_url(const char* url, size_t len, http_url** out, char** user, cha
       rc = HTTP_BAD_PORT;
     } else {
       if (after == host_end) rec->port = std::strcmp(rec->scheme, "https") == 0 ? 443 : 80;
-      rec->host = copy_span(url, host_start + 1, static_cast<size_t>(close));
+      rec->host = copy_bytes(url, host_start + 1, static_cast<size_t>(close));
       if (rec->host == nullptr) rc = HTTP_NO_MEMORY;
     }
   } else if (rc == HTTP_OK) {
     long colon = host_start < host_end ? find_in(url, host_start, host_end, ":") : -1;
     if (colon < 0) {
-      rec->host = copy_span(url, host_start, host_end);
+      rec->host = copy_bytes(url, host_start, host_end);
       rec->port = std::strcmp(rec->scheme, "https") == 0 ? 443 : 80;
       if (rec->host == nullptr) rc = HTTP_NO_MEMORY;
     } else {
       if (!parse_port(url, static_cast<size_t>(colon) + 1, host_end, &rec->port)) {
         rc = HTTP_BAD_PORT;
       } else {
-        rec->host = copy_span(url, host_start, static_cast<size_t>(colon));
+        rec->host = copy_bytes(url, host_start, static_cast<size_t>(colon));
         if (rec->host == nullptr) rc = HTTP_NO_MEMORY;
       }
     }
@@ -477,8 +478,8 @@ int split(const char* buf, size_t len, bool eof, bool connect_reply, http_respon
   // Bytes past the framed end, or framing given twice: the connection cannot be trusted
   // to deliver the next response where it should start.
   out->doubt = scan.doubt || scan.end < len;
-  out->status_line = copy_span(buf, scan.start, scan.head_start - 2);
-  out->header_block = copy_span(buf, scan.head_start, scan.body_start - 2);
+  out->status_line = copy_bytes(buf, scan.start, scan.head_start - 2);
+  out->header_block = copy_bytes(buf, scan.head_start, scan.body_start - 2);
   if (out->status_line == nullptr || out->header_block == nullptr) {
     http_response_release(out);
     return HTTP_NO_MEMORY;
@@ -521,7 +522,7 @@ int split(const char* buf, size_t len, bool eof, bool connect_reply, http_respon
       out->body_length = decoded_len;
       out->chunked = true;
     } else {
-      out->body = copy_span(body, 0, n);
+      out->body = copy_bytes(body, 0, n);
       if (out->body == nullptr) {
         http_response_release(out);
         return HTTP_NO_MEMORY;

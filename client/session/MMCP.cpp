@@ -24,10 +24,6 @@
 
 namespace {
 
-int g_session_open = 0;
-int g_session_counter = 1;
-char* g_usernai = nullptr;  // kNaiUserNameBytes, zero-filled; NULL when none is held
-
 constexpr char kMultipart[] = "multipart";
 constexpr size_t kProxyPortAt = 6;  // two hexadecimal digits of the port
 constexpr size_t kProxyAddressAt = 8;
@@ -109,63 +105,9 @@ int end_session(MmcRequest* mr, int result) {
 
 }  // namespace
 
-// ---- Session state -----------------------------------------------------------------------
-
-void mmcp_open_session() {
-  g_session_open = 1;
-  if (g_session_counter < INT32_MAX) ++g_session_counter;  // a server's huge mmcID stays the largest
-  log_message(0, kLogTrace, "initialize_mmcp_session");
-}
-
-bool mmcp_session_is_open() { return g_session_open != 0; }
-int mmcp_session_counter() { return g_session_counter; }
-const char* mmcp_nai_user_name() { return g_usernai; }
-
-void disconnect_mmcp_session() {
-  g_session_open = 0;
-  if (g_usernai != nullptr) {
-    log_message(0, kLogTrace, "disconnect_mmcp_session : freeing g_usernai");
-    MEM_FREE(g_usernai);
-    g_usernai = nullptr;
-  }
-  if (mmcp_http_handle_open()) {
-    log_message(0, kLogTrace, "freeing the http handle");
-    mmcp_release_http_handle();
-  }
-}
-
-void get_nai_user_name() {
-  if (g_usernai != nullptr) return;
-  uint8_t nai = 0;
-  if (mmcp_bridge().KovaMMCGetCurrentNAIID(mmcp_bridge_handle(), &nai) != 0) {
-    log_message(0, kLogWarning, "Inside get_nai_user_name--- calling KovaMMCGetCurrentNAIID failed");
-    return;
-  }
-  log_message(0, kLogTrace, "Inside get_nai_user_name--- calling KovaMMCGetCurrentNAIID SUCESS");
-  _KovaMMCNAIMIPData record{};
-  record.profile = nai;
-  record.mask = KOVA_MIP_NAI;
-  if (mmcp_bridge().KovaMMCGetNAIMIPParam(mmcp_bridge_handle(), &record) != 0) {
-    log_message(0, kLogWarning, "Inside get_nai_user_name--- calling KovaMMCGetNAIMIPParam failed");
-    return;
-  }
-  log_message(0, kLogTrace, "Inside get_nai_user_name--- calling KovaMMCGetNAIMIPParam SUCESS");
-  size_t length = record.nai_length & 0xFF;
-  if (length >= static_cast<size_t>(kNaiUserNameBytes)) {
-    // No room for it and its terminator: a cut name would only fail authentication.
-    log_message(0, kLogFailure, "NAI user name of %d bytes is too long; not used", static_cast<int>(length));
-    return;
-  }
-  auto* name = static_cast<char*>(MEM_ALLOC(kNaiUserNameBytes, 1));
-  if (name == nullptr) return;
-  std::memcpy(name, record.nai, length);
-  g_usernai = name;
-  log_message(0, kLogTrace, "current nai [%s]", g_usernai);
-}
-
 void mmcp_reset_for_test() {
   disconnect_mmcp_session();
-  g_session_counter = 1;
+  mmcp_set_session_counter(1);
   mmcp_cache_discard();
   cid_clear_request_parts();
   cid_clear_reply_parts();
@@ -216,7 +158,7 @@ int process_mmc_file(const char* buffer, int length, const char* content_type) {
 
   MmcRequest mr{};
   clear_mmc_request(&mr);
-  mr.mmc_id = g_session_counter;
+  mr.mmc_id = mmcp_session_counter();
   int result = kOk;
   for (int round = 1; document != nullptr && document_length > 0; ++round) {
     if (round > kMaxSessionRounds) {
@@ -248,14 +190,14 @@ int process_mmc_file(const char* buffer, int length, const char* content_type) {
       break;
     }
     bool invalid_session = false;
-    if (g_session_open) {
-      g_session_counter = mmc_session_id(mmc);
-      if (g_session_counter < 1) {
+    if (mmcp_session_is_open()) {
+      mmcp_set_session_counter(mmc_session_id(mmc));
+      if (mmcp_session_counter() < 1) {
         log_message(0, kLogWarning, "session open but no valid session id");
         invalid_session = true;
       }
     }
-    mr.mmc_id = g_session_counter;
+    mr.mmc_id = mmcp_session_counter();
     int state;
     int reply_rc;
     if (invalid_session) {
@@ -267,7 +209,7 @@ int process_mmc_file(const char* buffer, int length, const char* content_type) {
       log_message(0, kLogTrace, "proceeding to execute mmc commands");
       state = execute_mmc_methods(&request_tree, &response_tree);
       log_message(0, kLogTrace, "executed mmc commands [%d]", state);
-      mr.mmc_id = g_session_counter;
+      mr.mmc_id = mmcp_session_counter();
       log_message(0, kLogTrace, "process_mmc_file : before formulate_reply");
       reply_rc = formulate_reply(state, nullptr, &response_tree, &mr);
       log_message(0, kLogTrace, "process_mmc_file : freeing request_tree ");

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "client/formats/mmcp_utils.h"
-#include "client/session/MMCP.h"
 #include "client/session/mmcp_services.h"
 #include "client/session/mmcp_transcript.h"
 #include "client/session/url_formation.h"
@@ -34,6 +33,8 @@ constexpr size_t kProfileBufferChars = 510 / sizeof(char16_t);  // the value's b
 // last emptied (for the transcript; the library keeps its own copies).
 http_init* g_handle = nullptr;
 std::vector<std::pair<std::string, std::string>> g_sent_headers;
+
+char* g_usernai = nullptr;  // kNaiUserNameBytes, zero-filled; NULL when none is held
 
 void forget_handle() {
   if (g_handle != nullptr) mmcp_http().qn_free_http_info(g_handle);
@@ -285,6 +286,44 @@ int exchange_once(MmcRequest* mr, bool* sent) {
 }
 
 }  // namespace
+
+void get_nai_user_name() {
+  if (g_usernai != nullptr) return;
+  uint8_t nai = 0;
+  if (mmcp_bridge().KovaMMCGetCurrentNAIID(mmcp_bridge_handle(), &nai) != 0) {
+    log_message(0, kLogWarning, "Inside get_nai_user_name--- calling KovaMMCGetCurrentNAIID failed");
+    return;
+  }
+  log_message(0, kLogTrace, "Inside get_nai_user_name--- calling KovaMMCGetCurrentNAIID SUCESS");
+  _KovaMMCNAIMIPData record{};
+  record.profile = nai;
+  record.mask = KOVA_MIP_NAI;
+  if (mmcp_bridge().KovaMMCGetNAIMIPParam(mmcp_bridge_handle(), &record) != 0) {
+    log_message(0, kLogWarning, "Inside get_nai_user_name--- calling KovaMMCGetNAIMIPParam failed");
+    return;
+  }
+  log_message(0, kLogTrace, "Inside get_nai_user_name--- calling KovaMMCGetNAIMIPParam SUCESS");
+  size_t length = record.nai_length & 0xFF;
+  if (length >= static_cast<size_t>(kNaiUserNameBytes)) {
+    // No room for it and its terminator: a cut name would only fail authentication.
+    log_message(0, kLogFailure, "NAI user name of %d bytes is too long; not used", static_cast<int>(length));
+    return;
+  }
+  auto* name = static_cast<char*>(MEM_ALLOC(kNaiUserNameBytes, 1));
+  if (name == nullptr) return;
+  std::memcpy(name, record.nai, length);
+  g_usernai = name;
+  log_message(0, kLogTrace, "current nai [%s]", g_usernai);
+}
+
+const char* mmcp_nai_user_name() { return g_usernai; }
+
+void mmcp_forget_nai_user_name() {
+  if (g_usernai == nullptr) return;
+  log_message(0, kLogTrace, "disconnect_mmcp_session : freeing g_usernai");
+  MEM_FREE(g_usernai);
+  g_usernai = nullptr;
+}
 
 int check_for_retry(int result) {
   int decision = result >= kFirstRetryable && result <= kLastRetryable ? kRetryDecision : kNoRetryDecision;

@@ -5,7 +5,7 @@
 // failures, and leaves the answer in the record.
 //
 // Module state: the session's HTTP handle, open from the first exchange of a session until
-// a failed exchange or disconnect_mmcp_session releases it. Runs on the event thread; the
+// a failed exchange or disconnect_mmcp_session releases it, and the NAI user name. Runs on the event thread; the
 // library calls the cancel callback and the data-connection check on that thread, inside
 // qn_http_data.
 #pragma once
@@ -38,6 +38,16 @@ int check_for_retry(int result);
 
 // The status callback given to the library: -20 while cancel_requested is set, else 0.
 int mmcp_cancel_callback(int count, int busy, const parsek_wchar* text);
+
+// Fetches the current NAI's user name (Mobile IP profile of the current NAI) when none is
+// held; a name of 72 bytes or more is not used. It answers the server's challenges until
+// the session ends.
+constexpr int kNaiUserNameBytes = 72;  // the user-name buffer, terminator included
+void get_nai_user_name();
+// The user name held, or NULL.
+const char* mmcp_nai_user_name();
+// For disconnect_mmcp_session.
+void mmcp_forget_nai_user_name();
 
 // Whether the session's HTTP handle is open; releasing it (qn_free_http_info) for
 // disconnect_mmcp_session.

@@ -1,11 +1,11 @@
 #include "client/session/mmcp_execute.h"
 
 #include "client/formats/mmcp_utils.h"
-#include "client/session/MMCP.h"
 #include "client/session/mmcp_cache.h"
 #include "client/session/mmcp_cid.h"
 #include "client/session/mmcp_dact.h"
 #include "client/session/mmcp_object.h"
+#include "client/session/mmcp_session.h"
 #include "client/support/utils.h"
 #include "common/tracked_memory.h"
 #include "common/wrapper.h"
