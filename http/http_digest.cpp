@@ -93,7 +93,7 @@ inline bool token_char(char c) {
 }
 
 // Copies an unescaped value into a fixed field; false when it does not fit.
-bool store(char* field, size_t cap, const char* v, size_t n) {
+bool store_field(char* field, size_t cap, const char* v, size_t n) {
   if (n >= cap) return false;
   std::memcpy(field, v, n);
   field[n] = 0;
@@ -175,11 +175,11 @@ int http_parse_digest_challenge(const char* value, size_t len, digest_challenge*
     if (!fits) continue;
     const char* nm = value + name;
     if (http_span_iequals(nm, name_len, "realm")) {
-      out->has_realm = store(out->realm, sizeof out->realm, unescaped, n);
+      out->has_realm = store_field(out->realm, sizeof out->realm, unescaped, n);
     } else if (http_span_iequals(nm, name_len, "nonce")) {
-      out->has_nonce = store(out->nonce, sizeof out->nonce, unescaped, n);
+      out->has_nonce = store_field(out->nonce, sizeof out->nonce, unescaped, n);
     } else if (http_span_iequals(nm, name_len, "opaque")) {
-      out->has_opaque = store(out->opaque, sizeof out->opaque, unescaped, n);
+      out->has_opaque = store_field(out->opaque, sizeof out->opaque, unescaped, n);
     } else if (http_span_iequals(nm, name_len, "algorithm")) {
       if (http_span_iequals(unescaped, n, "MD5"))
         out->algorithm = 0;

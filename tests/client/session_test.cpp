@@ -4,8 +4,6 @@
 // vyra-reg and vyra-sim, as another program on the device would see it.
 #include <gtest/gtest.h>
 
-#include <openssl/evp.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -18,12 +16,14 @@
 #include "client/support/flags.h"
 #include "tests/client/provisioning_server.h"
 #include "tests/client/session_fakes.h"
+#include "tests/http/hex_digest.h"
 #include "tests/http/servers.h"
 #include "tests/sim/modem_process.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
+using http_test::md5_hex;
 using session_test::Answer;
 using session_test::base64;
 using session_test::mmc;
@@ -38,20 +38,6 @@ const int g_scale_set = setenv("VYRA_TIME_SCALE", "0.01", 1);
 
 constexpr char kPhoneKey[] = "ControlPanel\\PhoneExtendFunction\\VYRA\\Phone";
 constexpr char kDefaultNai[] = "mip0@vyra.invalid";  // the simulated modem's Mobile IP profile 0
-
-
-std::string md5_hex(const std::string& text) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(text.data(), text.size(), digest, &n, EVP_md5(), nullptr);
-  std::string hex;
-  char buf[3];
-  for (unsigned int i = 0; i < n; ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", digest[i]);
-    hex += buf;
-  }
-  return hex;
-}
 
 // The parameters of an "Authorization: Digest ..." value.
 std::map<std::string, std::string> digest_params(const std::string& value) {

@@ -19,10 +19,12 @@
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "tests/http/fake_server.h"
+#include "tests/http/hex_digest.h"
 #include "tests/support/test_support.h"
 
 using http_test::Conn;
 using http_test::FakeServer;
+using http_test::md5_hex;
 
 namespace {
 
@@ -489,18 +491,6 @@ TEST_F(ExchangeTest, TunnelRefusedOrGarbledAndEndToEndHeaders) {
 }
 
 namespace {
-std::string md5_hex(const std::string& text) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(text.data(), text.size(), out, &n, EVP_md5(), nullptr);
-  std::string hex;
-  char b[3];
-  for (unsigned int i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", out[i]);
-    hex += b;
-  }
-  return hex;
-}
 // The value of parameter name in a credentials header value ('name="v"' or 'name=v').
 std::string param_of(const std::string& v, const std::string& name) {
   size_t p = v.find(name + "=");

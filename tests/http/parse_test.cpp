@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include <openssl/evp.h>
-
 #include "common/tracked_memory.h"
 #include "http/http_internal.h"
+#include "tests/http/hex_digest.h"
 #include "tests/support/test_support.h"
 
 namespace {
+
+using http_test::hex_digest;
 
 struct Handle {
   http_init* h;
@@ -522,18 +523,6 @@ TEST(Handles, ArgumentChecksAndSignature) {
 }
 
 namespace {
-std::string hex_digest(const EVP_MD* md, const std::string& text) {
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  EVP_Digest(text.data(), text.size(), out, &n, md, nullptr);
-  std::string hex;
-  char b[3];
-  for (unsigned int i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", out[i]);
-    hex += b;
-  }
-  return hex;
-}
 std::string param(const std::string& v, const std::string& name) {
   size_t p = v.find("," + name + "=");
   if (p == std::string::npos) return "<absent>";
