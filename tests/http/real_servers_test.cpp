@@ -12,6 +12,7 @@
 
 #include "common/tracked_memory.h"
 #include "http/http_internal.h"
+#include "tests/http/client_handle.h"
 #include "tests/http/fake_server.h"
 #include "tests/http/servers.h"
 #include "tests/support/test_support.h"
@@ -20,43 +21,8 @@ using namespace http_test;
 
 namespace {
 
-struct Result {
-  int rc = 0;
-  int status = 0;
-  std::string body = "<none>";
-  std::string block;
-  std::string type;
-};
-
-Result fetch(http_init* h, const std::string& url, const char* post = nullptr, int post_len = 0) {
-  Result r;
-  r.rc = qn_http_url(h, url.c_str(), post, post_len);
-  if (r.rc != 1) return r;
-  char* body = nullptr;
-  char* type = nullptr;
-  char* block = nullptr;
-  int len = 0;
-  r.rc = qn_http_data(h, &body, &len, &type, &block, &r.status);
-  if (body) r.body.assign(body, static_cast<size_t>(len));
-  if (block) r.block = block;
-  if (type) r.type = type;
-  MEM_FREE(body);
-  MEM_FREE(type);
-  MEM_FREE(block);
-  return r;
-}
-
-struct Handle {
-  http_init* h;
-  explicit Handle(const char* proxy = nullptr, int port = 0) {
-    int err = 0;
-    h = qn_http_initialize(proxy, port, "vyra-test/1", 0, &err);
-  }
-  ~Handle() { qn_free_http_info(h); }
-  void trust(const std::string& der) {
-    qn_add_x509_trusted_certificate(h, reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(der.size()));
-  }
-};
+using Result = Fetched;
+using Handle = ClientHandle;
 
 std::string big_text(size_t n) {
   std::string s;

@@ -11,6 +11,7 @@
 #include "common/tracked_memory.h"
 #include "http/http_internal.h"
 #include "platform/registry.h"
+#include "tests/http/client_handle.h"
 #include "tests/http/fake_server.h"
 #include "tests/http/servers.h"
 #include "tests/http/tls_peer.h"
@@ -20,44 +21,21 @@ using namespace http_test;
 
 namespace {
 
-struct Result {
-  int rc = 0;
-  int status = 0;
-  std::string body = "<none>";
+struct Result : http_test::Fetched {
   std::string printed;  // what the certificate check wrote to the standard output
   double seconds = 0;
 };
 
-struct Handle {
-  http_init* h;
-  explicit Handle(const char* proxy = nullptr, int port = 0) {
-    int err = 0;
-    h = qn_http_initialize(proxy, port, "tls-test/1", 0, &err);
-  }
-  ~Handle() { qn_free_http_info(h); }
-  void trust(const std::string& bytes) {
-    qn_add_x509_trusted_certificate(h, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                    static_cast<int>(bytes.size()));
-  }
+struct Handle : http_test::ClientHandle {
+  using ClientHandle::ClientHandle;
+  // A GET, with what the library printed and how long it took.
   Result fetch(const std::string& url) {
     Result r;
-    if (qn_http_url(h, url.c_str(), nullptr, 0) != 1) {
-      r.rc = -9999;
-      return r;
-    }
-    char* body = nullptr;
-    char* type = nullptr;
-    char* block = nullptr;
-    int len = 0;
     testing::internal::CaptureStdout();
     auto t0 = std::chrono::steady_clock::now();
-    r.rc = qn_http_data(h, &body, &len, &type, &block, &r.status);
+    static_cast<http_test::Fetched&>(r) = http_test::fetch(h, url);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     r.printed = testing::internal::GetCapturedStdout();
-    if (body) r.body.assign(body, static_cast<size_t>(len));
-    MEM_FREE(body);
-    MEM_FREE(type);
-    MEM_FREE(block);
     return r;
   }
 };
