@@ -154,15 +154,23 @@ TEST_F(Nginx, SystemTrustStoreIsConsulted) {
   EXPECT_EQ(r.body, "hello from nginx\n");
 }
 
-TEST(Lighttpd, BasicAndDigestCredentials) {
+// lighttpd with a Basic and a Digest realm (alice / wonder), each guarding one secret file.
+class Lighttpd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir.write("www/basic/secret.txt", "basic secret\n");
+    dir.write("www/digest/secret.txt", "digest secret\n");
+    std::string why;
+    ASSERT_TRUE(start_lighttpd(&server, dir, port, &why)) << why;
+    base = "http://127.0.0.1:" + std::to_string(port);
+  }
   TempDir dir;
-  dir.write("www/basic/secret.txt", "basic secret\n");
-  dir.write("www/digest/secret.txt", "digest secret\n");
   ServerProcess server;
   int port = free_port();
-  std::string why;
-  ASSERT_TRUE(start_lighttpd(&server, dir, port, &why)) << why;
-  std::string base = "http://127.0.0.1:" + std::to_string(port);
+  std::string base;
+};
+
+TEST_F(Lighttpd, BasicAndDigestCredentials) {
 
   {
     Handle h;
@@ -335,15 +343,7 @@ TEST_F(Nginx, SquidWithBasicAndDigestProxyAuthentication) {
   unsetenv("VYRA_TIME_SCALE");
 }
 
-TEST(Lighttpd, VyraHttpToolWithBasicAndDigestCredentials) {
-  TempDir dir;
-  dir.write("www/basic/secret.txt", "basic secret\n");
-  dir.write("www/digest/secret.txt", "digest secret\n");
-  ServerProcess server;
-  int port = free_port();
-  std::string why;
-  ASSERT_TRUE(start_lighttpd(&server, dir, port, &why)) << why;
-  std::string base = "http://127.0.0.1:" + std::to_string(port);
+TEST_F(Lighttpd, VyraHttpToolWithBasicAndDigestCredentials) {
   std::string tool = vyra_test::bin("vyra-http");
   auto basic = vyra_test::run({tool, "-u", "alice:wonder", base + "/basic/secret.txt"});
   EXPECT_EQ(basic.exit_code, 0) << basic.err;
